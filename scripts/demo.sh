@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Builds in Release and runs the demo scene. Without a display it runs headless
+# (SDL's offscreen driver) for a fixed number of frames and writes a screenshot.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BUILD_DIR=${BUILD_DIR:-build}
+bash scripts/build.sh
+if [ -x "$BUILD_DIR/Tarnwick" ]; then
+  DEMO_DIR="$BUILD_DIR/demo"
+  rm -rf "$DEMO_DIR" && mkdir -p "$DEMO_DIR"
+  cp -r demo/. "$DEMO_DIR/"
+  cp "$BUILD_DIR/Tarnwick" "$DEMO_DIR/"
+  if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    export SDL_VIDEODRIVER=offscreen
+    export TARNWICK_FRAMES=${TARNWICK_FRAMES:-300}
+    export TARNWICK_SCREENSHOT=${TARNWICK_SCREENSHOT:-$PWD/$DEMO_DIR/screenshot.png}
+    echo "demo: no display, running headless for $TARNWICK_FRAMES frames; screenshot: $TARNWICK_SCREENSHOT"
+  fi
+  (cd "$DEMO_DIR" && ./Tarnwick "$@")
+  echo "demo: logs are in $DEMO_DIR/logger"
+else
+  echo "demo: the Tarnwick program is not built yet; running the support library's smoke tests instead"
+  export SDL_VIDEODRIVER=${SDL_VIDEODRIVER:-offscreen}
+  ctest --test-dir "$BUILD_DIR" --output-on-failure -L support
+fi
