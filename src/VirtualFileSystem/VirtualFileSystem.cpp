@@ -70,10 +70,10 @@ void VirtualFileSystem::ClearRecords()
 
 void VirtualFileSystem::Open(std::wstring_view path)
 {
-    Open(MapPath(path));
+    OpenFile(MapPath(path));
 }
 
-void VirtualFileSystem::Open(const std::filesystem::path& file)
+void VirtualFileSystem::OpenFile(const std::filesystem::path& file)
 {
     Close();
     m_fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);

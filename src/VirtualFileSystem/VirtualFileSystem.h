@@ -37,7 +37,8 @@ public:
     // Opens an archive named the engine's way ("folder\file", any case) and reads its directory.
     // Throws VFSException; afterwards the archive finds nothing.
     void Open(std::wstring_view path);
-    void Open(const std::filesystem::path& file);
+    // The same for a file-system path (no name mapping).
+    void OpenFile(const std::filesystem::path& file);
     void Close();
     bool IsOpen() const { return m_fd >= 0; }
 

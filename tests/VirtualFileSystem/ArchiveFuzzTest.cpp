@@ -91,7 +91,7 @@ TEST(ArchiveFuzz, DamagedArchivesAreRefusedOrReadSafely)
                 Mutate(bytes, random);
         ArchiveBytes::WriteFile(file, bytes);
         try {
-            vfs.Open(file);
+            vfs.OpenFile(file);
             ++opened;
         } catch (const VORTALEX::VFSException&) {
             ++refused;

@@ -28,7 +28,7 @@ std::string ScratchName()
 int OpenCode(VirtualFileSystem& vfs, const std::filesystem::path& file)
 {
     try {
-        vfs.Open(file);
+        vfs.OpenFile(file);
     } catch (const VFSException& e) {
         return e.GetCode();
     }
