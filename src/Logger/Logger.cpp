@@ -17,6 +17,7 @@
 #include "Common/CodePage.h"
 #include "Common/FilePath.h"
 #include "Logger/Reports.h"
+#include "Wrappers/XMLParser/XMLSettings.h"
 
 namespace logger {
 namespace fs = std::filesystem;
@@ -400,7 +401,38 @@ void PruneLogFolder() {
 
 namespace logger {
 namespace {
-void ReadSettings(OptionTable&) {}
-void SaveSettings(const OptionTable&, const wchar_t*) {}
+
+// The order in which the "Logger" section is read and written.
+constexpr int kSettingsOrder[] = {OptionEnable, OptionOutput, OptionFolder, OptionRolling,
+                                  OptionLimit, OptionFilter, OptionRepetitions};
+
+void ReadSettings(OptionTable& table) {
+    try {
+        VORTALEX::XMLSettings settings(L"Logger");
+        for (int key : kSettingsOrder) {
+            try {
+                std::wstring value = settings.RequireParameter(OptionTable::Name(key));
+                // A numeric option that isn't a number leaves its default in
+                // force, so a broken section can't stop the program.
+                const bool numeric = key == OptionOutput || key == OptionRolling ||
+                                     key == OptionLimit || key == OptionFilter;
+                int number = 0;
+                if (numeric && !boost::conversion::try_lexical_convert(value, number)) continue;
+                table.Set(key, std::move(value));
+            } catch (const std::exception&) {
+                // Missing parameter: the default stays.
+            }
+        }
+    } catch (const std::exception&) {
+        // No usable settings file: defaults.
+    }
+}
+
+void SaveSettings(const OptionTable& table, const wchar_t* file) {
+    const bool byDefault = !file || std::wstring_view(file) == L"0";
+    VORTALEX::XMLSettings settings(L"Logger", byDefault ? nullptr : file);
+    for (int key : kSettingsOrder) settings.SetParameter(OptionTable::Name(key), table[key].c_str());
+}
+
 }  // namespace
 }  // namespace logger
