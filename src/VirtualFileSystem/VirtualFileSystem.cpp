@@ -176,7 +176,8 @@ void VirtualFileSystem::ReadDirectory()
 
         Record* record = NewRecord();
         record->owner = this;
-        record->name = ToLower(archive::DecodeName(name, units));
+        record->writtenName = archive::DecodeName(name, units);
+        record->name = ToLower(record->writtenName);
         record->headerLength = headerLength;
         record->dataOffset = dataOffset;
         record->unpackedSize = unpackedSize;

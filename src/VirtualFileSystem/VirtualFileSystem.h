@@ -19,6 +19,7 @@ public:
     struct Record {
         VirtualFileSystem* owner = nullptr;
         std::wstring name;  // lower-cased
+        std::wstring writtenName;  // as the writer spelled it (for tools that extract)
         std::uint32_t headerLength = 0;
         std::uint32_t dataOffset = 0;
         std::uint32_t unpackedSize = 0;

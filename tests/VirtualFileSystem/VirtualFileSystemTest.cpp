@@ -95,6 +95,7 @@ TEST(VirtualFileSystem, WriterAndReaderRoundTrip)
     EXPECT_EQ(vfs.GetRecord(1).name, L"meshes\\box.x");
     EXPECT_EQ(vfs.GetRecord(2).name, L"textures\\grass.dds");
     EXPECT_EQ(vfs.GetRecord(3).name, L"скрипты\\старт.lua");
+    EXPECT_EQ(vfs.GetRecord(3).writtenName, L"Скрипты\\Старт.lua");
     EXPECT_EQ(vfs.GetRecord(2).order, 1u);
     EXPECT_EQ(vfs.GetRecord(2).unpackedSize, big.size());
     EXPECT_LT(vfs.GetRecord(2).storedSize, big.size());
