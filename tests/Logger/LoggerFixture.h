@@ -18,10 +18,9 @@ protected:
     void SetUp() override {
         VORTALEX::OverrideProgramFolder(Wide(dir.path()));
         logger::Logger::Activate(logger::AllReports);
+        // Output "3" activates nothing, so every default can be restored.
         for (int key = 0; key < logger::OptionTable::kCount; ++key) {
-            if (key != logger::OptionOutput) {
-                logger::Logger::SetOption(key, logger::OptionTable::Default(key));
-            }
+            logger::Logger::SetOption(key, logger::OptionTable::Default(key));
         }
         logs = dir / "logs";
         logger::Logger::SetOption(logger::OptionFolder, Wide(logs).c_str());
