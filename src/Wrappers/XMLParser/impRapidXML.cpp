@@ -146,7 +146,11 @@ void impRapidXML::LoadFile(std::wstring_view path, const char*) {
     Reset();
     path_ = path;
     if (path.empty()) return;
-    std::ifstream in(MapPath(path), std::ios::in | std::ios::binary);
+    const std::filesystem::path mapped = MapPath(path);
+    std::error_code ec;
+    // A folder opens as a stream here but is no file to read.
+    if (std::filesystem::is_directory(mapped, ec)) throw XMLException(XMLException::OpenFile, std::wstring(path));
+    std::ifstream in(mapped, std::ios::in | std::ios::binary);
     if (!in.is_open()) throw XMLException(XMLException::OpenFile, std::wstring(path));
     if (!in.seekg(0, std::ios::end)) throw XMLException(XMLException::ReadFile, std::wstring(path));
     const std::streamoff size = in.tellg();

@@ -191,3 +191,12 @@ TEST(XMLParser, ShallowAndDeepCopies) {
     deep->CopyFrom(source.Get(), true);
     EXPECT_FALSE(deep->FirstChild(nullptr));
 }
+
+TEST(XMLParser, AFolderInPlaceOfTheFileCannotBeOpened) {
+    ScratchFolder dir;
+    SpecialXMLParser p;
+    std::wstring detail;
+    const int code = CodeOf([&] { p->LoadFile(Wide(dir.path()), "Russian"); }, &detail);
+    EXPECT_EQ(code, XMLException::OpenFile);
+    EXPECT_EQ(detail, Wide(dir.path()));
+}
