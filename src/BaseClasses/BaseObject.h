@@ -1,0 +1,164 @@
+#pragma once
+// The root of every engine object: name, status, value string, bounding
+// volume, per-object distances, script and effect hook-up, and the virtual
+// interface that modules, resource managers, the render queue and the frame
+// loop call. Also the per-process frame record and the static operations
+// that scripts call with object IDs.
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "BaseClasses/BaseInput.h"
+#include "port/d3dx9/d3dx9math.h"
+
+struct IDirect3DDevice9;
+struct IDirect3DQuery9;
+class C_D3DXEFFECT;
+
+class C_BaseObject {
+public:
+    enum StatusObject : int32_t {
+        Disabled = 0,     // not updated, not drawn
+        NotRender = 1,    // updated, not drawn
+        Visible = 2,      // updated and drawn when inside the view
+        Deleted = 3,      // dropped by modules at their next update
+    };
+
+    // Where the mouse cursor is relative to the object: 0 not under it,
+    // 1 under it, 2 under it with the left button down, 3 with the right.
+    class C_CursorStatus {
+    public:
+        C_CursorStatus() = default;
+        explicit C_CursorStatus(int32_t value) : Value(value) {}
+        virtual ~C_CursorStatus() = default;
+        int32_t Value = 0;
+    };
+
+    // One per process: what every object may need to know about the frame.
+    class C_CommonData {
+    public:
+        C_CommonData();
+        C_CommonData(const C_CommonData&) = delete;
+        C_CommonData& operator=(const C_CommonData&) = delete;
+
+        uint32_t Time;                  // milliseconds, taken once per frame
+        int32_t RenderPass = 0;         // 1 occlusion pre-pass, 0 main pass
+        int32_t ScreenWidth = 0;
+        int32_t ScreenHeight = 0;
+        int32_t MouseX = 0;
+        int32_t MouseY = 0;
+        int32_t MouseWheel = 0;
+        C_BaseInput Input;
+        D3DXPLANE FrustumPlanes[6];
+        C_BaseObject* CurrentCamera = nullptr;
+        IDirect3DQuery9* OcclusionQuery = nullptr;
+        uint32_t VisiblePixels = 0;
+    };
+    static C_CommonData& CommonData();
+
+    C_BaseObject();
+    C_BaseObject(const C_BaseObject&) = delete;
+    C_BaseObject& operator=(const C_BaseObject&) = delete;
+
+    // The virtual interface; every class keeps this order and appends its
+    // own operations after it.
+    virtual void SetName(const wchar_t* name);                    // 0
+    virtual void SetStatus(StatusObject status);                  // 1
+    virtual StatusObject GetStatus();                             // 2
+    virtual void SetValue(const wchar_t* value);                  // 3
+    virtual void SetExtra(const wchar_t* extra);                  // 4
+    virtual D3DXVECTOR3 GetPosition();                            // 5
+    virtual void SetPosition(const D3DXVECTOR3& position);        // 6
+    virtual float GetRadius();                                    // 7
+    virtual D3DXVECTOR3 GetBoxMax();                              // 8
+    virtual D3DXVECTOR3 GetBoxMin();                              // 9
+    virtual void AddToRenderQueue();                              // 10
+    virtual void ClearDistances();                                // 11
+    virtual void CalcDistance(C_BaseObject* other);               // 12
+    virtual float GetDistance(C_BaseObject* other);               // 13
+    virtual ~C_BaseObject();                                      // 14
+    virtual void Update();                                        // 15
+    virtual void Draw(IDirect3DDevice9* device);                  // 16
+    virtual float CalcLevelOfDetail(C_BaseObject* owner);         // 17
+    virtual const wchar_t* GetClassName();                        // 18
+    virtual void ReleaseToPool();                                 // 19
+    virtual void ClearPool();                                     // 20
+
+    // Sphere against the current frustum planes: -1 when outside, otherwise
+    // radius + distance to the sixth plane; a radius of exactly 0 gives 0
+    // (always inside) without testing.
+    static float FrustumTest(const D3DXVECTOR3& centre, float radius);
+
+    // Calls the object's script function, when it has one and a script host
+    // is present.
+    void CallScriptFunction();
+
+    // Object IDs: the address as a double. FromID gives null unless the ID
+    // names an engine object that is alive right now, so a stale or made-up
+    // ID from a script can never reach freed memory.
+    static double ToID(const C_BaseObject* object);
+    static C_BaseObject* FromID(double id);
+    static bool IsLive(const C_BaseObject* object);
+    static std::size_t LiveCount();
+
+    // Operations that scripts call. Texts are narrow (UTF-8, or
+    // Windows-1251 when not valid UTF-8); IDs that name no live object do
+    // nothing and give 0.
+    static double MessageBoxW(const std::string& text);
+    static double ToLog(const std::string& text);
+    static double GetObjectID(const std::string& name);
+    static double GetTime();
+    static double DisableObject(double id);
+    static double NotRenderObject(double id);
+    static double VisibleObject(double id);
+    static double DeleteObject(double id);
+    static double GetScreenWidth();
+    static double GetScreenHeight();
+    static double GetMouseX();
+    static double GetMouseY();
+    static double GetCursorStatus(double id);
+    static double Exit();
+    static std::string DlgOpenFile(const std::string& filter);
+    static double CreateObject(double moduleId, const std::string& className,
+                               const std::string& name, const std::string& value,
+                               const std::string& script, const std::string& isStatic,
+                               const std::string& extra);
+    static std::string GetPathToProgram();
+
+    // Where objects go when they are queued for drawing; the render queue
+    // installs itself here. Null: queuing does nothing.
+    using RenderQueueInsertFunction = void (*)(C_BaseObject* object);
+    static RenderQueueInsertFunction RenderQueueInsert;
+
+    // The script host's call of a global function with the object's ID as
+    // its one argument; installed by the script host. Null: no scripting.
+    using ScriptCallFunction = void (*)(const std::wstring& function, double id);
+    static ScriptCallFunction ScriptCall;
+
+    // Fields.
+    std::wstring Name;
+    StatusObject Status = Visible;
+    int32_t ReferenceCount = 0;          // module object lists holding this object
+    std::wstring Value;                  // parameter string
+    std::wstring Extra;                  // names of extra objects, consumed by Load
+    D3DXVECTOR3 Position{0.0f, 0.0f, 0.0f};
+    float Radius = 0.0f;
+    D3DXVECTOR3 BoxMaxOffset{0.0f, 0.0f, 0.0f};
+    D3DXVECTOR3 BoxMinOffset{0.0f, 0.0f, 0.0f};
+    bool Static = true;
+    bool SphereBound = true;
+    C_CursorStatus CursorStatus;
+    std::map<C_BaseObject*, float> Distances;
+    bool Near = true;
+    std::wstring EffectDescription;
+    C_D3DXEFFECT* Effect = nullptr;
+    std::wstring Technique;
+    float EffectDistance = 200.0f;
+    std::wstring ScriptDescription;
+    std::wstring ScriptFunction;
+};
+
+// Narrow script text to wide and back.
+std::wstring ScriptTextToWide(const std::string& text);
+std::string WideToScriptText(const std::wstring& text);

@@ -1,0 +1,183 @@
+#include "BaseClasses/BaseResource.h"
+
+#include <algorithm>
+
+#include "BaseClasses/DataFile.h"
+#include "BaseClasses/ParameterString.h"
+#include "Logger/Logger.h"
+#include "Render/Resources/D3DXSTRING.h"
+#include "ResourceManager/ResManager.h"
+
+C_BaseResource::C_EffectSupport C_BaseResource::EffectSupport;
+C_BaseResource::RunScriptFunction C_BaseResource::RunScript = nullptr;
+
+namespace {
+
+// Named texts may refer to each other; a chain deeper than this is a loop.
+constexpr int MaxExtraNesting = 32;
+
+C_BaseResource* ResourceFromID(double id)
+{
+    return dynamic_cast<C_BaseResource*>(C_BaseObject::FromID(id));
+}
+
+} // namespace
+
+C_BaseResource::C_BaseResource() = default;
+C_BaseResource::~C_BaseResource() = default;
+
+void C_BaseResource::Draw(IDirect3DDevice9* device)
+{
+    if (CommonData().RenderPass != 0) return;
+    // Index loop: an extra object's Draw may not change this list, but a
+    // script run meanwhile might.
+    for (std::size_t i = 0; i < ExtraObjects.size(); ++i) ExtraObjects[i]->Draw(device);
+}
+
+void C_BaseResource::Load(IDirect3DDevice9*)
+{
+    LoadScript();
+    LoadEffect();
+    const std::wstring extra = Extra;
+    LoadExtraObjects(extra);
+    SetExtra(L"");
+}
+
+void C_BaseResource::Unload()
+{
+    SetName(L"");
+    ReferenceCount = 0;
+    Technique.clear();
+    ExtraObjects.clear();
+}
+
+std::wstring C_BaseResource::GetField(int index, const std::wstring& source) const
+{
+    if (index < 0) return std::wstring();
+    return ParameterString::GetField(source.empty() ? Value : source, static_cast<std::size_t>(index));
+}
+
+void C_BaseResource::LoadScript()
+{
+    if (ScriptDescription.empty() || !ScriptFunction.empty()) return;
+    const std::wstring folder = C_ResManager::Instance().GetText(L"FolderScript");
+    const std::wstring file = GetField(0, ScriptDescription);
+    if (file.empty()) return;
+    const std::wstring path = folder + L"\\" + file;
+    std::string code;
+    if (!ReadDataFile(path, code)) return;
+    // Without a script host the file is read and nothing runs.
+    if (!RunScript) return;
+    RunScript(code, path);
+    ScriptFunction = GetField(1, ScriptDescription);
+}
+
+void C_BaseResource::LoadEffect()
+{
+    if (EffectDescription.empty()) return;
+    const std::wstring name = GetField(0, EffectDescription);
+    C_D3DXEFFECT* effect = EffectSupport.Find ? EffectSupport.Find(name) : nullptr;
+    if (effect) Effect = effect;
+    else LOG_WARNING(L"Объекту " << Name << L" установлен несуществующий эффект " << name);
+
+    const float distance = ParameterString::ReadFloat(GetField(1, EffectDescription));
+    if (distance > 0.0f) EffectDistance = distance;
+
+    if (!Effect || !EffectSupport.ValidateTechnique) return;
+    for (const std::wstring& technique : ParameterString::ReadList(EffectDescription, 2)) {
+        if (EffectSupport.ValidateTechnique(Effect, technique)) {
+            Technique = technique;
+            break;
+        }
+    }
+}
+
+void C_BaseResource::LoadExtraObjects(const std::wstring& names)
+{
+    LoadExtraObjects(names, 0);
+}
+
+void C_BaseResource::LoadExtraObjects(const std::wstring& names, int depth)
+{
+    if (depth > MaxExtraNesting) {
+        LOG_WARNING(L"Объекту " << Name << L" заданы дополнительные объекты с зацикленными ссылками: " << names);
+        return;
+    }
+    C_D3DXSTRING::C_AllStrings& texts = C_D3DXSTRING::C_AllStrings::Instance();
+    for (const std::wstring& field : ParameterString::ReadList(names, 0)) {
+        const std::wstring text = texts.Lookup(field);
+        if (!text.empty()) {
+            LoadExtraObjects(text, depth + 1);
+            continue;
+        }
+        if (C_BaseResource* object = C_ResManager::Instance().GetResource(field.c_str()))
+            ExtraObjects.push_back(object);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Static operations
+
+double C_BaseResource::AddExtraObject(double id, double extraId)
+{
+    C_BaseResource* object = ResourceFromID(id);
+    C_BaseResource* extra = ResourceFromID(extraId);
+    if (!object || !extra) return 0.0;
+    if (std::find(object->ExtraObjects.begin(), object->ExtraObjects.end(), extra) == object->ExtraObjects.end())
+        object->ExtraObjects.push_back(extra);
+    return 0.0;
+}
+
+double C_BaseResource::DeleteExtraObject(double id, double extraId)
+{
+    C_BaseResource* object = ResourceFromID(id);
+    C_BaseResource* extra = ResourceFromID(extraId);
+    if (!object || !extra) return 0.0;
+    const auto found = std::find(object->ExtraObjects.begin(), object->ExtraObjects.end(), extra);
+    if (found != object->ExtraObjects.end()) object->ExtraObjects.erase(found);
+    return 0.0;
+}
+
+double C_BaseResource::ClearExtraObjects(double id)
+{
+    if (C_BaseResource* object = ResourceFromID(id)) object->ExtraObjects.clear();
+    return 0.0;
+}
+
+double C_BaseResource::SetAnotherScript(double id, const std::string& script)
+{
+    C_BaseResource* object = ResourceFromID(id);
+    if (!object) return 0.0;
+    object->ScriptFunction.clear();
+    object->ScriptDescription = ScriptTextToWide(script);
+    object->LoadScript();
+    return 0.0;
+}
+
+double C_BaseResource::ClearScript(double id)
+{
+    C_BaseResource* object = ResourceFromID(id);
+    if (!object) return 0.0;
+    object->ScriptFunction.clear();
+    object->ScriptDescription.clear();
+    object->LoadScript();
+    return 0.0;
+}
+
+double C_BaseResource::SetAnotherEffect(double id, const std::string& effect)
+{
+    C_BaseResource* object = ResourceFromID(id);
+    if (!object) return 0.0;
+    object->EffectDescription = ScriptTextToWide(effect);
+    object->LoadEffect();
+    return 0.0;
+}
+
+double C_BaseResource::ClearEffect(double id)
+{
+    C_BaseResource* object = ResourceFromID(id);
+    if (!object) return 0.0;
+    object->EffectDescription.clear();
+    object->LoadEffect();
+    return 0.0;
+}

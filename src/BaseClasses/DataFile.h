@@ -1,0 +1,17 @@
+#pragma once
+// The engine's file access: data files (modules, scripts) come through the
+// file manager, so they may live in storage archives; text.ini is read
+// straight from the program folder.
+
+#include <string>
+
+// Reads a whole data file; false when it can't be found or read.
+bool ReadDataFile(const std::wstring& path, std::string& bytes);
+
+// Reads a whole plain file (a '\'-separated path, matched case-insensitively
+// when needed); false when it can't be opened.
+bool ReadPlainFile(const std::wstring& path, std::string& bytes);
+
+// Adds a storage archive to the file manager (searched before the ones added
+// earlier). Failures are thrown.
+void AddStorage(const std::wstring& storage);

@@ -1,0 +1,59 @@
+#pragma once
+// The one place that owns every object made from a class name: one manager
+// per class, kept in descending order of resource level, loaded onto the
+// device one manager per step while the load screen shows the progress.
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "Common/memory_pool.h"
+#include "ResourceManager/BaseResManager.h"
+
+// 0x10000 - level, so that ascending keys mean descending levels.
+int GetResourceLevel(C_BaseResManager* const& manager);
+
+class C_ResManager : public C_VectorSort<C_BaseResManager*, int, &GetResourceLevel, 20> {
+public:
+    static C_ResManager& Instance();
+
+    C_BaseResource* AddResource(const wchar_t* className, const wchar_t* name, const wchar_t* value);
+
+    // The object of that name in that class's manager; a class without a
+    // manager warns when `warn` is set.
+    C_BaseResource* GetResource(const wchar_t* name, const wchar_t* className, bool warn);
+    // The first object of that name in any manager, managers in level order;
+    // warns when there is none.
+    C_BaseResource* GetResource(const wchar_t* name);
+
+    // The text of the named-text resource `key` (made on demand).
+    std::wstring GetText(const std::wstring& key);
+
+    // Deletes through the manager of the resource's class.
+    bool DeleteObject(C_BaseResource* resource);
+
+    // One load step; false when the run is finished.
+    bool Load(IDirect3DDevice9* device);
+    std::wstring Progress() const;
+
+    void ReleaseDeviceObjects();
+    void Clear();
+
+    C_BaseResManager* GetManager(const std::wstring& className) const;
+
+    // The device with which the last complete load run finished.
+    static IDirect3DDevice9* CurrentDevice;
+
+    int32_t LoadIndex = 0;
+    std::wstring LoadingClass;
+
+private:
+    C_ResManager() = default;
+    ~C_ResManager();
+
+    void LoadManager(C_BaseResManager* manager, IDirect3DDevice9* device);
+
+    VORTALEX::memory_pool<C_BaseResManager, 32> m_ManagerPool;
+    std::map<std::wstring, C_BaseResManager*> m_ClassMap;
+    static inline int s_UnknownCounter = 0;
+};

@@ -1,0 +1,184 @@
+#include "engine_support/ObjectTestClasses.h"
+
+class ResManagerTest : public ObjectModelTest {};
+
+TEST_F(ResManagerTest, UnknownAndEmptyNamesGetNumberedNames)
+{
+    C_BaseResource* first = Managers().AddResource(L"TestState", L"Unknown", L"");
+    C_BaseResource* second = Managers().AddResource(L"TestState", L"", L"");
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    ASSERT_NE(first, second);
+    ASSERT_EQ(first->Name.rfind(L"Unknown", 0), 0u);
+    const int n = std::stoi(first->Name.substr(7));
+    EXPECT_EQ(second->Name, L"Unknown" + std::to_wstring(n + 1));
+}
+
+TEST_F(ResManagerTest, AnExistingNameGivesTheExistingObjectWithItsValue)
+{
+    C_BaseResource* a = Managers().AddResource(L"TestState", L"Name", L"first");
+    C_BaseResource* b = Managers().AddResource(L"TestState", L"Name", L"second");
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(a->Value, L"first");
+    // The same name in another class is another object.
+    C_BaseResource* c = Managers().AddResource(L"TestMesh", L"Name", L"third");
+    EXPECT_NE(a, c);
+    EXPECT_EQ(Managers().GetResource(L"Name", L"TestMesh", true), c);
+    EXPECT_EQ(Managers().GetResource(L"Name", L"TestState", true), a);
+}
+
+TEST_F(ResManagerTest, UnknownClassesWarnAndLeaveNoManagerBehind)
+{
+    EXPECT_EQ(Managers().AddResource(L"C_NoSuchClass", L"x", L""), nullptr);
+    EXPECT_TRUE(Logged(L"не создан объект ресурса: x"));
+    EXPECT_EQ(Managers().AddResource(L"TestNotResource", L"y", L""), nullptr);
+    EXPECT_TRUE(Logged(L"не создан объект ресурса: y"));
+    EXPECT_EQ(Managers().GetManager(L"C_NoSuchClass"), nullptr);
+    EXPECT_TRUE(Managers().empty());
+    // The refused non-resource went back to its pool.
+    EXPECT_EQ(C_ClassPool<TestNotResource>::GetPool().FreeCount(), 32u);
+    // Many unknown elements do not pile up managers.
+    for (int i = 0; i < 100; ++i) Managers().AddResource(L"C_NoSuchClass", L"z", L"");
+    EXPECT_TRUE(Managers().empty());
+}
+
+TEST_F(ResManagerTest, LookupsWarnAsSpecifiedWhenNothingIsFound)
+{
+    Managers().AddResource(L"TestMesh", L"Box", L"");
+    EXPECT_EQ(Managers().GetResource(L"Box", L"C_Missing", false), nullptr);
+    EXPECT_FALSE(Logged(L"Запрос типа ресурса"));
+    EXPECT_EQ(Managers().GetResource(L"Box", L"C_Missing", true), nullptr);
+    EXPECT_TRUE(Logged(L"Запрос типа ресурса, которых не было добавлено: Box\r\n"));
+    EXPECT_EQ(Managers().GetResource(L"Box", nullptr, true), nullptr);
+    EXPECT_EQ(Managers().GetResource(L"Nothing"), nullptr);
+    EXPECT_TRUE(Logged(L"Запрос ресурса, которого не было добавлено: Nothing\r\n"));
+    EXPECT_NE(Managers().GetResource(L"Box"), nullptr);
+}
+
+TEST_F(ResManagerTest, ManagersLoadInDescendingLevelOneStepAtATime)
+{
+    Managers().AddResource(L"TestState", L"state", L"");
+    Managers().AddResource(L"TestMesh", L"mesh2", L"");
+    Managers().AddResource(L"TestMesh", L"mesh1", L"");
+    Managers().AddResource(L"C_BaseModule", L"module", L"");
+    ASSERT_EQ(Managers().size(), 3u);
+    EXPECT_EQ(Managers()[0]->ClassName, L"C_BaseModule");
+    EXPECT_EQ(Managers()[1]->ClassName, L"TestMesh");
+    EXPECT_EQ(Managers()[2]->ClassName, L"TestState");
+
+    auto* device = reinterpret_cast<IDirect3DDevice9*>(0x1000);
+    EXPECT_TRUE(Managers().Load(device));
+    EXPECT_EQ(Managers().Progress(), L"33%");
+    EXPECT_TRUE(TestMesh::LoadOrder().empty());
+    EXPECT_TRUE(Managers().Load(device));
+    EXPECT_EQ(TestMesh::LoadOrder(), (std::vector<std::wstring>{L"mesh1", L"mesh2"}));   // name order
+    EXPECT_EQ(Managers().Progress(), L"66%");
+    EXPECT_EQ(Managers().LoadingClass, L"TestMesh");
+    EXPECT_TRUE(Managers().Load(device));
+    EXPECT_EQ(Managers().Progress(), L"100%");
+    EXPECT_EQ(C_ResManager::CurrentDevice, nullptr);
+    EXPECT_FALSE(Managers().Load(device));   // the fourth call ends the run
+    EXPECT_EQ(C_ResManager::CurrentDevice, device);
+    EXPECT_EQ(Managers().LoadIndex, 0);
+    EXPECT_EQ(TestMesh::LoadOrder().size(), 3u);
+}
+
+TEST_F(ResManagerTest, ProgressStaysAtZeroWhileOnlyThePureResourceIsLoaded)
+{
+    Managers().AddResource(L"C_PureResource", L"Unknown", L"");
+    Managers().AddResource(L"TestMesh", L"mesh", L"");
+    EXPECT_EQ(Managers().Progress(), L"0%");
+    EXPECT_TRUE(Managers().Load(nullptr));
+    EXPECT_EQ(Managers().LoadingClass, L"C_PureResource");
+    EXPECT_EQ(Managers().Progress(), L"0%");
+    EXPECT_TRUE(Managers().Load(nullptr));
+    EXPECT_EQ(Managers().Progress(), L"100%");
+}
+
+TEST_F(ResManagerTest, AnEmptyManagerWarnsAndKeepsItsPlace)
+{
+    C_BaseResource* mesh = Managers().AddResource(L"TestMesh", L"mesh", L"");
+    Managers().AddResource(L"TestState", L"state", L"");
+    EXPECT_TRUE(Managers().DeleteObject(mesh));
+    // The emptied manager still sorts by its level, so new managers land in order.
+    Managers().AddResource(L"TestSurface", L"surface", L"");
+    Managers().AddResource(L"C_BaseModule", L"module", L"");
+    ASSERT_EQ(Managers().size(), 4u);
+    EXPECT_EQ(Managers()[0]->ClassName, L"C_BaseModule");
+    EXPECT_EQ(Managers()[1]->ClassName, L"TestMesh");
+    EXPECT_EQ(Managers()[3]->ClassName, L"TestSurface");
+    EXPECT_TRUE(Managers().Load(nullptr));
+    EXPECT_TRUE(Managers().Load(nullptr));
+    EXPECT_TRUE(Logged(L"Попытка загрузки пустого менеджера"));
+}
+
+TEST_F(ResManagerTest, DeletingARenamedObjectFailsWithTheWarning)
+{
+    C_BaseResource* object = Managers().AddResource(L"TestState", L"a", L"");
+    Managers().AddResource(L"TestState", L"b", L"");
+    Managers().AddResource(L"TestState", L"c", L"");
+    object->SetName(L"z");   // the manager searches by the current name and misses it
+    EXPECT_FALSE(Managers().DeleteObject(object));
+    EXPECT_TRUE(Logged(L"Удаление объекта z не удалось..."));
+    EXPECT_TRUE(C_BaseObject::IsLive(object));
+    EXPECT_EQ(Managers().GetManager(L"TestState")->size(), 3u);
+    object->SetName(L"a");
+    EXPECT_TRUE(Managers().DeleteObject(object));
+    EXPECT_FALSE(C_BaseObject::IsLive(object));
+    EXPECT_EQ(Managers().GetResource(L"a", L"TestState", false), nullptr);
+    EXPECT_EQ(Managers().GetManager(L"TestState")->size(), 2u);
+}
+
+TEST_F(ResManagerTest, DeletingAnObjectDetachesItFromOtherObjectsExtras)
+{
+    C_BaseResource* owner = Managers().AddResource(L"TestMesh", L"owner", L"");
+    C_BaseResource* extra = Managers().AddResource(L"TestState", L"extra", L"");
+    owner->ExtraObjects.push_back(extra);
+    EXPECT_TRUE(Managers().DeleteObject(extra));
+    EXPECT_TRUE(owner->ExtraObjects.empty());
+}
+
+TEST_F(ResManagerTest, ReleaseUnloadsEverythingAndClearDestroysEverything)
+{
+    C_BaseResource* a = Managers().AddResource(L"TestObject", L"a", L"");
+    a->ReferenceCount = 3;
+    a->Technique = L"t";
+    Managers().Load(nullptr);
+    Managers().Load(nullptr);
+    ASSERT_NE(C_ResManager::CurrentDevice, reinterpret_cast<IDirect3DDevice9*>(0x1));
+    Managers().ReleaseDeviceObjects();
+    EXPECT_EQ(a->Name, L"");
+    EXPECT_EQ(a->ReferenceCount, 0);
+    EXPECT_EQ(a->Technique, L"");
+    EXPECT_EQ(C_ResManager::CurrentDevice, nullptr);
+
+    const std::size_t live = C_BaseObject::LiveCount();
+    Managers().AddResource(L"TestObject", L"b", L"");
+    Managers().AddResource(L"TestMesh", L"c", L"");
+    EXPECT_EQ(C_BaseObject::LiveCount(), live + 2);
+    Managers().Load(nullptr);   // a run in progress is abandoned by Clear
+    Managers().Clear();
+    EXPECT_EQ(C_BaseObject::LiveCount(), live - 1);
+    EXPECT_TRUE(Managers().empty());
+    EXPECT_EQ(Managers().LoadIndex, 0);
+    EXPECT_EQ(Managers().GetManager(L"TestObject"), nullptr);
+    // Everything works again afterwards.
+    EXPECT_NE(Managers().AddResource(L"TestObject", L"d", L""), nullptr);
+}
+
+TEST_F(ResManagerTest, ObjectsAddedToTheManagerBeingLoadedAreLoadedToo)
+{
+    // A module whose deferred element creates another module of the same class.
+    WriteFile("inner.xml", "<root name='outer' class='C_BaseModule'>"
+                           "<m name='a' class='C_BaseModule'><o name='x' class='TestObject'/></m>"
+                           "<p name='b_plain' class='C_BaseModule' extra='zz'/></root>");
+    C_BaseResource* holder = Managers().AddResource(L"C_BaseModule", L"holder", L"");
+    *static_cast<C_BaseModule*>(holder) << Path("inner.xml");
+    EXPECT_TRUE(Managers().Load(nullptr));
+    // b_plain was created by the load of 'outer' in the same manager, and loaded.
+    C_BaseResource* created = Managers().GetResource(L"b_plain", L"C_BaseModule", false);
+    ASSERT_NE(created, nullptr);
+    EXPECT_EQ(created->Extra, L"");   // its Load consumed the extra string
+    // x is created by the load of 'a'.
+    EXPECT_NE(Managers().GetResource(L"x", L"TestObject", false), nullptr);
+}
