@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <stdexcept>
 
 #include "Common/FilePath.h"
 
@@ -24,5 +25,8 @@ bool ReadDataFile(const std::wstring& path, std::string& bytes)
 
 void AddStorage(const std::wstring& storage)
 {
+    // Storage archives are read by the file manager, which this build does
+    // not have yet: say so instead of pretending the archive is mounted.
     (void)storage;
+    throw std::runtime_error("storage archives are not supported by this build");
 }
