@@ -291,7 +291,7 @@ void C_BaseModule::CreateObjectsFromXML(C_BaseModule* root, C_BaseModule* parent
         ApplyStatus(module, element);
         if (!parent->AddToModule(module)) continue;
 
-        if (xml + 4 == name.size()) module->LoadFile(name, depth + 1);
+        if (xml != std::wstring::npos && xml + 4 == name.size()) module->LoadFile(name, depth + 1);
         else CreateObjectsFromXML(root, module, element, depth + 1);
     }
 }

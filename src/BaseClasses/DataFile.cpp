@@ -1,10 +1,11 @@
 #include "BaseClasses/DataFile.h"
 
+#include <exception>
 #include <fstream>
 #include <iterator>
-#include <stdexcept>
 
 #include "Common/FilePath.h"
+#include "VirtualFileSystem/FileManager.h"
 
 bool ReadPlainFile(const std::wstring& path, std::string& bytes)
 {
@@ -20,13 +21,23 @@ bool ReadPlainFile(const std::wstring& path, std::string& bytes)
 
 bool ReadDataFile(const std::wstring& path, std::string& bytes)
 {
-    return ReadPlainFile(path, bytes);
+    bytes.clear();
+    // An absolute path (a main module given on the command line) names a
+    // file outside every storage.
+    if (!path.empty() && path.front() == L'/') return ReadPlainFile(path, bytes);
+    try {
+        unsigned int size = 0;
+        const unsigned char* data = VORTALEX::FileManager::Instance().GetDataFile(path.c_str(), &size);
+        if (!data) return false;
+        bytes.assign(reinterpret_cast<const char*>(data), size);
+        return true;
+    } catch (const std::exception&) {
+        // The file manager has logged the failure already.
+        return false;
+    }
 }
 
 void AddStorage(const std::wstring& storage)
 {
-    // Storage archives are read by the file manager, which this build does
-    // not have yet: say so instead of pretending the archive is mounted.
-    (void)storage;
-    throw std::runtime_error("storage archives are not supported by this build");
+    VORTALEX::FileManager::Instance().AddStorage(storage.c_str());
 }

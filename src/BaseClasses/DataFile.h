@@ -5,7 +5,8 @@
 
 #include <string>
 
-// Reads a whole data file; false when it can't be found or read.
+// Reads a whole data file through the file manager (an absolute path is read
+// from disk); false when it can't be found or read.
 bool ReadDataFile(const std::wstring& path, std::string& bytes);
 
 // Reads a whole plain file (a '\'-separated path, matched case-insensitively
@@ -13,5 +14,5 @@ bool ReadDataFile(const std::wstring& path, std::string& bytes);
 bool ReadPlainFile(const std::wstring& path, std::string& bytes);
 
 // Adds a storage archive to the file manager (searched before the ones added
-// earlier). Failures are thrown.
+// earlier). The file manager logs a storage that can't be opened.
 void AddStorage(const std::wstring& storage);

@@ -82,11 +82,22 @@ TW_REGISTER_CLASS_AS(TestPureResource, "C_PureResource")
 TW_REGISTER_CLASS(TestNotResource)
 #endif
 
+// One program folder for the whole test program: the file manager and the
+// text table take the program folder once, at their first use.
+inline ScratchFolder& TestProgramFolder()
+{
+    static ScratchFolder folder;
+    return folder;
+}
+
 class ObjectModelTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         VORTALEX::OverrideProgramFolder(VORTALEX::PathToWide(dir.path()));
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path(), error))
+            std::filesystem::remove_all(entry.path(), error);
         logger::Logger::Activate(logger::AllReports);
         logger::Logger::SetOption(logger::OptionEnable, L"1");
         logger::Logger::SetOption(logger::OptionFilter, L"4");
@@ -98,12 +109,13 @@ protected:
     void TearDown() override
     {
         C_ResManager::Instance().Clear();
+        C_BaseModule::CameraSupport = {};
+        C_BaseModule::PickObject = nullptr;
         C_BaseObject::RenderQueueInsert = nullptr;
         C_BaseObject::ScriptCall = nullptr;
         C_BaseResource::RunScript = nullptr;
         C_BaseResource::EffectSupport = {};
         logger::Logger::Activate(logger::AllReports);
-        VORTALEX::OverrideProgramFolder(L"");
     }
 
     static std::wstring Log() { return logger::Logger::Instance().MockText(); }
@@ -119,5 +131,5 @@ protected:
     std::wstring Path(const std::string& name) const { return VORTALEX::PathToWide(dir / name); }
     void WriteFile(const std::string& name, const std::string& bytes) const { ScratchFolder::Write(dir / name, bytes); }
 
-    ScratchFolder dir;
+    ScratchFolder& dir = TestProgramFolder();
 };
