@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 #include <cwctype>
+#include <limits>
 
 namespace VORTALEX {
 
@@ -96,19 +97,19 @@ void VirtualFileSystem::OpenFile(const std::filesystem::path& file)
 
 void VirtualFileSystem::Seek(std::uint64_t offset)
 {
-    if (m_fd < 0 || ::lseek(m_fd, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(-1))
+    // Reads are positioned (pread), so a seek only moves the position; it fails where no file
+    // offset could reach.
+    if (m_fd < 0 || offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()))
         throw VFSException(VFSException::SetFilePointer);
     m_position = offset;
 }
 
-std::size_t VirtualFileSystem::Read(void* buffer, std::size_t size)
+std::size_t VirtualFileSystem::ReadAt(void* buffer, std::size_t size, std::uint64_t offset)
 {
-    if (m_fd < 0)
-        throw VFSException(VFSException::ReadingFile);
     std::size_t done = 0;
     auto* bytes = static_cast<unsigned char*>(buffer);
     while (done < size) {
-        const ssize_t got = ::read(m_fd, bytes + done, size - done);
+        const ssize_t got = ::pread(m_fd, bytes + done, size - done, static_cast<off_t>(offset + done));
         if (got < 0) {
             if (errno == EINTR)
                 continue;
@@ -118,7 +119,38 @@ std::size_t VirtualFileSystem::Read(void* buffer, std::size_t size)
             break;
         done += static_cast<std::size_t>(got);
     }
-    m_position += done;
+    return done;
+}
+
+std::size_t VirtualFileSystem::Read(void* buffer, std::size_t size)
+{
+    if (m_fd < 0)
+        throw VFSException(VFSException::ReadingFile);
+    std::size_t done = 0;
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    if (!m_ahead.empty()) {
+        // Directory entries are small and sit between the data blocks: one read-ahead covers
+        // many of them instead of two system calls per entry.
+        while (done < size) {
+            if (m_position >= m_aheadOffset && m_position < m_aheadOffset + m_aheadSize) {
+                const std::size_t at = static_cast<std::size_t>(m_position - m_aheadOffset);
+                const std::size_t n = std::min(size - done, m_aheadSize - at);
+                std::memcpy(bytes + done, m_ahead.data() + at, n);
+                done += n;
+                m_position += n;
+                continue;
+            }
+            if (size - done >= m_ahead.size())
+                break;
+            m_aheadOffset = m_position;
+            m_aheadSize = ReadAt(m_ahead.data(), m_ahead.size(), m_position);
+            if (m_aheadSize == 0)
+                break;
+        }
+    }
+    const std::size_t direct = ReadAt(bytes + done, size - done, m_position);
+    done += direct;
+    m_position += direct;
     if (done != 0 && done != size)
         throw VFSException(VFSException::ReadingFile);
     return done;
@@ -126,6 +158,21 @@ std::size_t VirtualFileSystem::Read(void* buffer, std::size_t size)
 
 void VirtualFileSystem::ReadDirectory()
 {
+    struct ReadAhead {
+        VirtualFileSystem& vfs;
+        explicit ReadAhead(VirtualFileSystem& v) : vfs(v)
+        {
+            vfs.m_ahead.resize(64 * 1024);
+            vfs.m_aheadSize = 0;
+        }
+        ~ReadAhead()
+        {
+            vfs.m_ahead.clear();
+            vfs.m_ahead.shrink_to_fit();
+            vfs.m_aheadSize = 0;
+        }
+    } readAhead(*this);
+
     if (m_hasKey)
         m_crypto->SetKeyLength(128);
     Seek(0);

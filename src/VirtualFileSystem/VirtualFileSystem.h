@@ -61,7 +61,9 @@ private:
     void ReadDirectory();
     void ClearRecords();
     void Seek(std::uint64_t offset);
+    // Reads at the current position; a short read that isn't empty throws code 7.
     std::size_t Read(void* buffer, std::size_t size);
+    std::size_t ReadAt(void* buffer, std::size_t size, std::uint64_t offset);
     bool ChooseKey(const unsigned char* name, std::size_t units, std::uint32_t dataOffset,
                    std::uint32_t storedSize, std::uint32_t unpackedSize);
 
@@ -79,6 +81,10 @@ private:
     bool m_namesEnciphered = true;
     std::size_t m_maxNameLength;
     std::vector<unsigned char> m_scratch;
+    // Read-ahead while the directory is read (empty otherwise).
+    std::vector<unsigned char> m_ahead;
+    std::uint64_t m_aheadOffset = 0;
+    std::size_t m_aheadSize = 0;
 };
 
 }  // namespace VORTALEX
