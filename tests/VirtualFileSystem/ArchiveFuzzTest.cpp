@@ -1,6 +1,6 @@
 // Seeded random damage to valid archives: the reader must refuse or read them without touching
 // memory it doesn't own, and never accept sizes the file cannot back. TW_FUZZ_ITERATIONS raises
-// the number of rounds for longer runs (under a sanitizer build, say).
+// the number of rounds for longer runs (under a sanitizer build, say), TW_FUZZ_SEED varies them.
 
 #include "VirtualFileSystem/VFSException.h"
 #include "VirtualFileSystem/VirtualFileSystem.h"
@@ -20,11 +20,11 @@ using testing_vfs::ScratchFolder;
 
 namespace {
 
-int Iterations()
+int FromEnvironment(const char* name, int fallback)
 {
-    const char* text = std::getenv("TW_FUZZ_ITERATIONS");
+    const char* text = std::getenv(name);
     const int n = text != nullptr ? std::atoi(text) : 0;
-    return n > 0 ? n : 400;
+    return n > 0 ? n : fallback;
 }
 
 std::string Seeds(unsigned bits)
@@ -79,12 +79,12 @@ TEST(ArchiveFuzz, DamagedArchivesAreRefusedOrReadSafely)
 {
     ScratchFolder dir("vfs_fuzz");
     const auto file = dir / "f.vfs";
-    std::mt19937 random(20240611);
+    std::mt19937 random(static_cast<unsigned>(FromEnvironment("TW_FUZZ_SEED", 20240611)));
     const std::string seeds[] = {Seeds(128), Seeds(40)};
     int opened = 0, refused = 0;
     VirtualFileSystem vfs;
     vfs.SetPassPhrase("quillmar");
-    for (int round = 0, n = Iterations(); round < n; ++round) {
+    for (int round = 0, n = FromEnvironment("TW_FUZZ_ITERATIONS", 400); round < n; ++round) {
         std::string bytes = seeds[round % 2];
         for (int m = 1 + random() % 3; m > 0; --m)
             if (!bytes.empty())
