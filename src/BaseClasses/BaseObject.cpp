@@ -10,13 +10,16 @@
 #include "Logger/Logger.h"
 #include "Render/Resources/D3DXSTRING.h"
 #include "ResourceManager/ResManager.h"
+#include "Script/LuaScriptBase.h"
 #include "BaseClasses/ParameterString.h"
 #include <chrono>
 
-C_BaseObject::RenderQueueInsertFunction C_BaseObject::RenderQueueInsert = nullptr;
-C_BaseObject::ScriptCallFunction C_BaseObject::ScriptCall = nullptr;
-
 namespace {
+
+void CallWithLua(const std::wstring& function, double id)
+{
+    if (C_LuaScriptBase::GetState()) C_LuaScriptBase::CallFunction(std::wstring_view(function), id);
+}
 
 // Every engine object alive right now. Never destroyed, so objects torn down
 // during static destruction can still sign off.
@@ -27,6 +30,9 @@ std::unordered_set<const C_BaseObject*>& LiveObjects()
 }
 
 } // namespace
+
+C_BaseObject::RenderQueueInsertFunction C_BaseObject::RenderQueueInsert = nullptr;
+C_BaseObject::ScriptCallFunction C_BaseObject::ScriptCall = &CallWithLua;
 
 std::wstring ScriptTextToWide(const std::string& text)
 {

@@ -132,7 +132,7 @@ public:
     static RenderQueueInsertFunction RenderQueueInsert;
 
     // The script host's call of a global function with the object's ID as
-    // its one argument; installed by the script host. Null: no scripting.
+    // its one argument; the Lua host by default. Null: no scripting.
     using ScriptCallFunction = void (*)(const std::wstring& function, double id);
     static ScriptCallFunction ScriptCall;
 

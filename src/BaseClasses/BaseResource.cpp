@@ -7,11 +7,14 @@
 #include "Logger/Logger.h"
 #include "Render/Resources/D3DXSTRING.h"
 #include "ResourceManager/ResManager.h"
-
-C_BaseResource::C_EffectSupport C_BaseResource::EffectSupport;
-C_BaseResource::RunScriptFunction C_BaseResource::RunScript = nullptr;
+#include "Script/LuaScriptBase.h"
 
 namespace {
+
+void RunWithLua(const std::string& code, const std::wstring& chunkName)
+{
+    if (C_LuaScriptBase::GetState()) C_LuaScriptBase::RunScript(code, std::wstring_view(chunkName));
+}
 
 // Named texts may refer to each other; a chain deeper than this is a loop.
 constexpr int MaxExtraNesting = 32;
@@ -22,6 +25,9 @@ C_BaseResource* ResourceFromID(double id)
 }
 
 } // namespace
+
+C_BaseResource::C_EffectSupport C_BaseResource::EffectSupport;
+C_BaseResource::RunScriptFunction C_BaseResource::RunScript = &RunWithLua;
 
 C_BaseResource::C_BaseResource() = default;
 C_BaseResource::~C_BaseResource() = default;

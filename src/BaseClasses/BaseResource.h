@@ -46,9 +46,8 @@ public:
     };
     static C_EffectSupport EffectSupport;
 
-    // The script host installs this: runs a script file's text once as a
-    // chunk named by its path. Without it a script file is read and nothing
-    // is run.
+    // Runs a script file's text once as a chunk named by its path; the Lua
+    // host by default. Null: a script file is read and nothing is run.
     using RunScriptFunction = void (*)(const std::string& code, const std::wstring& chunkName);
     static RunScriptFunction RunScript;
 

@@ -40,15 +40,15 @@ public:
     using Pool = VORTALEX::memory_pool<T, 32>;
 
     static Pool& GetPool() { return Pool::Instance(); }
-    static C_BaseObject* Create() { return GetPool().Allocate(); }
+    static T* Create() { return GetPool().Allocate(); }
     static void Release(T* object) { GetPool().Release(object); }
     static void Clear() { GetPool().Clear(); }
 
     // Registers the class once; later calls change nothing.
-    static bool Register(const wchar_t* className)
+    static bool Register(const wchar_t* className, CreateObjectFunction create)
     {
         if (!s_Registered) {
-            C_FromFactory::Register(className, &Create);
+            C_FromFactory::Register(className, create);
             s_Registered = true;
         }
         return s_Registered;
@@ -75,5 +75,5 @@ public:                                             \
     void T::ReleaseToPool() { C_ClassPool<T>::Release(this); }                      \
     void T::ClearPool() { C_ClassPool<T>::Clear(); }                                \
     C_BaseObject* T::CreateFromPool() { return C_ClassPool<T>::Create(); }          \
-    bool T::RegisterClass() { return C_ClassPool<T>::Register(L"" NAME); }          \
+    bool T::RegisterClass() { return C_ClassPool<T>::Register(L"" NAME, &T::CreateFromPool); }          \
     [[maybe_unused]] static const bool tw_registered_##T = T::RegisterClass();

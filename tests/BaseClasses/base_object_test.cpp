@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "Render/Resources/D3DXSTRING.h"
+#include "Script/LuaScriptBase.h"
 
 class C_D3DXEFFECT {};   // the effect type is opaque to the object model
 
@@ -238,6 +239,7 @@ TEST_F(BaseObjectTest, CreateObjectAddsTextsOrMakesLoadsAndListsObjects)
 TEST_F(BaseObjectTest, UpdateCallsTheScriptFunctionWhenAHostIsPresent)
 {
     TestObject* o = Make(L"o");
+    C_BaseObject::ScriptCall = nullptr;
     o->Update();
     o->ScriptFunction = L"OnFrame";
     o->Update();
@@ -256,6 +258,7 @@ TEST_F(BaseObjectTest, ScriptsAreReadFromTheScriptFolderAndRunOnce)
     WriteFile("scripts/move.lua", "function Move(id) end");
     TestObject* o = Make(L"o");
     o->ScriptDescription = L"move.lua; Move";
+    C_BaseResource::RunScript = nullptr;
     o->LoadScript();
     EXPECT_EQ(o->ScriptFunction, L"");   // no script host: read, nothing run
     C_BaseResource::RunScript = &RecordChunk;
@@ -390,4 +393,21 @@ TEST_F(BaseObjectTest, CommonDataAndScriptTexts)
     EXPECT_TRUE(Logged(L"Сообщение из сценария"));
     EXPECT_EQ(ScriptTextToWide("\xcf\xf0\xe8"), L"При");   // Windows-1251 when not UTF-8
     EXPECT_FALSE(C_BaseObject::GetPathToProgram().empty());
+}
+
+TEST_F(BaseObjectTest, ScriptsRunInTheLuaHostAndObjectsCallTheirFunctionEveryUpdate)
+{
+    C_LuaScriptBase host;   // keeps the interpreter open for this test
+    C_BaseObject::CreateObject(0, "C_D3DXSTRING", "FolderScript", "scripts", "", "", "");
+    std::filesystem::create_directories(dir / "scripts");
+    WriteFile("scripts/count.lua", "loaded = 1\ncalls = 0\nfunction Count(id) calls = calls + 1; lastId = id end\n");
+    TestObject* o = Make(L"counter");
+    o->ScriptDescription = L"count.lua; Count";
+    o->Load(nullptr);
+    EXPECT_EQ(C_LuaScriptBase::GetGlobalNumber("loaded"), 1.0);
+    EXPECT_EQ(o->ScriptFunction, L"Count");
+    o->Update();
+    o->Update();
+    EXPECT_EQ(C_LuaScriptBase::GetGlobalNumber("calls"), 2.0);
+    EXPECT_EQ(C_LuaScriptBase::GetGlobalNumber("lastId"), C_BaseObject::ToID(o));
 }

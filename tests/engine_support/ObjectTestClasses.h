@@ -105,6 +105,8 @@ protected:
         logger::Logger::Activate(logger::Mock);
         C_ResManager::Instance().Clear();
         TestMesh::LoadOrder().clear();
+        m_ScriptCall = C_BaseObject::ScriptCall;
+        m_RunScript = C_BaseResource::RunScript;
     }
     void TearDown() override
     {
@@ -112,8 +114,8 @@ protected:
         C_BaseModule::CameraSupport = {};
         C_BaseModule::PickObject = nullptr;
         C_BaseObject::RenderQueueInsert = nullptr;
-        C_BaseObject::ScriptCall = nullptr;
-        C_BaseResource::RunScript = nullptr;
+        C_BaseObject::ScriptCall = m_ScriptCall;
+        C_BaseResource::RunScript = m_RunScript;
         C_BaseResource::EffectSupport = {};
         logger::Logger::Activate(logger::AllReports);
     }
@@ -132,4 +134,8 @@ protected:
     void WriteFile(const std::string& name, const std::string& bytes) const { ScratchFolder::Write(dir / name, bytes); }
 
     ScratchFolder& dir = TestProgramFolder();
+
+private:
+    C_BaseObject::ScriptCallFunction m_ScriptCall = nullptr;
+    C_BaseResource::RunScriptFunction m_RunScript = nullptr;
 };
