@@ -10,13 +10,6 @@ class C_D3DXEFFECT {};   // the effect type is opaque to the object model
 
 namespace {
 
-std::vector<std::pair<std::wstring, double>>& ScriptCalls()
-{
-    static std::vector<std::pair<std::wstring, double>> calls;
-    return calls;
-}
-void RecordCall(const std::wstring& function, double id) { ScriptCalls().emplace_back(function, id); }
-
 std::vector<std::pair<std::string, std::wstring>>& Chunks()
 {
     static std::vector<std::pair<std::string, std::wstring>> chunks;
@@ -43,7 +36,6 @@ protected:
     void SetUp() override
     {
         ObjectModelTest::SetUp();
-        ScriptCalls().clear();
         Chunks().clear();
         Queued().clear();
         for (D3DXPLANE& plane : C_BaseObject::CommonData().FrustumPlanes) plane = D3DXPLANE(0, 0, 0, 0);
@@ -58,27 +50,6 @@ protected:
         return static_cast<C_BaseModule*>(Managers().AddResource(L"C_BaseModule", name, L""));
     }
 };
-
-TEST_F(BaseObjectTest, DefaultsAreThoseOfANewObject)
-{
-    TestObject* o = Make(L"o");
-    EXPECT_EQ(o->Status, C_BaseObject::Visible);
-    EXPECT_EQ(o->ReferenceCount, 0);
-    EXPECT_TRUE(o->Static);
-    EXPECT_TRUE(o->SphereBound);
-    EXPECT_TRUE(o->Near);
-    EXPECT_EQ(o->CursorStatus.Value, 0);
-    EXPECT_FLOAT_EQ(o->EffectDistance, 200.0f);
-    EXPECT_EQ(o->Effect, nullptr);
-    EXPECT_EQ(o->Radius, 0.0f);
-    EXPECT_FLOAT_EQ(o->CalcLevelOfDetail(nullptr), 1.0f);
-    o->Position = D3DXVECTOR3(1, 2, 3);
-    o->BoxMaxOffset = D3DXVECTOR3(1, 1, 1);
-    o->BoxMinOffset = D3DXVECTOR3(-1, -2, -3);
-    EXPECT_EQ(o->GetBoxMax(), D3DXVECTOR3(2, 3, 4));
-    EXPECT_EQ(o->GetBoxMin(), D3DXVECTOR3(0, 0, 0));
-    EXPECT_EQ(C_BaseObject::CommonData().CurrentCamera, nullptr);
-}
 
 TEST_F(BaseObjectTest, DistancesSetTheNearFlagBelowOneHundred)
 {
@@ -236,21 +207,6 @@ TEST_F(BaseObjectTest, CreateObjectAddsTextsOrMakesLoadsAndListsObjects)
     EXPECT_TRUE(Logged(L"не создан объект ресурса: n"));
 }
 
-TEST_F(BaseObjectTest, UpdateCallsTheScriptFunctionWhenAHostIsPresent)
-{
-    TestObject* o = Make(L"o");
-    C_BaseObject::ScriptCall = nullptr;
-    o->Update();
-    o->ScriptFunction = L"OnFrame";
-    o->Update();
-    EXPECT_TRUE(ScriptCalls().empty());
-    C_BaseObject::ScriptCall = &RecordCall;
-    o->Update();
-    ASSERT_EQ(ScriptCalls().size(), 1u);
-    EXPECT_EQ(ScriptCalls()[0].first, L"OnFrame");
-    EXPECT_EQ(ScriptCalls()[0].second, C_BaseObject::ToID(o));
-}
-
 TEST_F(BaseObjectTest, ScriptsAreReadFromTheScriptFolderAndRunOnce)
 {
     C_BaseObject::CreateObject(0, "C_D3DXSTRING", "FolderScript", "scripts", "", "", "");
@@ -352,49 +308,6 @@ TEST_F(BaseObjectTest, ExtraObjectsComeFromNamesAndNamedTexts)
     EXPECT_TRUE(o->ExtraObjects.empty());
 }
 
-TEST_F(BaseObjectTest, FieldsComeFromTheSourceOrTheValueString)
-{
-    TestObject* o = Make(L"o");
-    o->SetValue(L" v0 ; v1 ");
-    EXPECT_EQ(o->GetField(1), L"v1");
-    EXPECT_EQ(o->GetField(0, L"s0;s1"), L"s0");
-    EXPECT_EQ(o->GetField(5), L"");
-    EXPECT_EQ(o->GetField(-1), L"");
-}
-
-TEST_F(BaseObjectTest, UnloadResetsNameCountTechniqueAndExtras)
-{
-    TestObject* o = Make(L"o");
-    o->ReferenceCount = 4;
-    o->Technique = L"t";
-    o->ExtraObjects.push_back(o);
-    o->Unload();
-    EXPECT_EQ(o->Name, L"");
-    EXPECT_EQ(o->ReferenceCount, 0);
-    EXPECT_EQ(o->Technique, L"");
-    EXPECT_TRUE(o->ExtraObjects.empty());
-}
-
-TEST_F(BaseObjectTest, CommonDataAndScriptTexts)
-{
-    auto& common = C_BaseObject::CommonData();
-    common.ScreenWidth = 800;
-    common.ScreenHeight = 600;
-    common.MouseX = 10;
-    common.MouseY = 20;
-    common.Time = 1234;
-    EXPECT_EQ(C_BaseObject::GetScreenWidth(), 800.0);
-    EXPECT_EQ(C_BaseObject::GetScreenHeight(), 600.0);
-    EXPECT_EQ(C_BaseObject::GetMouseX(), 10.0);
-    EXPECT_EQ(C_BaseObject::GetMouseY(), 20.0);
-    EXPECT_EQ(C_BaseObject::GetTime(), 1234.0);
-    EXPECT_EQ(&C_BaseObject::CommonData(), &common);
-    EXPECT_EQ(C_BaseObject::ToLog("Сообщение из сценария"), 0.0);
-    EXPECT_TRUE(Logged(L"Сообщение из сценария"));
-    EXPECT_EQ(ScriptTextToWide("\xcf\xf0\xe8"), L"При");   // Windows-1251 when not UTF-8
-    EXPECT_FALSE(C_BaseObject::GetPathToProgram().empty());
-}
-
 TEST_F(BaseObjectTest, ScriptsRunInTheLuaHostAndObjectsCallTheirFunctionEveryUpdate)
 {
     C_LuaScriptBase host;   // keeps the interpreter open for this test
@@ -410,4 +323,10 @@ TEST_F(BaseObjectTest, ScriptsRunInTheLuaHostAndObjectsCallTheirFunctionEveryUpd
     o->Update();
     EXPECT_EQ(C_LuaScriptBase::GetGlobalNumber("calls"), 2.0);
     EXPECT_EQ(C_LuaScriptBase::GetGlobalNumber("lastId"), C_BaseObject::ToID(o));
+    C_BaseObject::ScriptCall = nullptr;   // no host: nothing is called
+    o->Update();
+    EXPECT_EQ(C_LuaScriptBase::GetGlobalNumber("calls"), 2.0);
+    // Script texts are UTF-8, or Windows-1251 when not valid UTF-8.
+    C_BaseObject::ToLog("\xcf\xf0\xe8 \xd0\x9f");
+    EXPECT_TRUE(Logged(L"При Рџ"));
 }

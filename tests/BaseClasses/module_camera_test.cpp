@@ -94,14 +94,6 @@ protected:
     std::vector<FakeCamera*> cameras;
 };
 
-TEST_F(ModuleCameraTest, CamerasGoToTheCameraListAndAreCountedButNotListedAsObjects)
-{
-    FakeCamera* camera = AddCamera();
-    EXPECT_EQ(module->Cameras.size(), 1u);
-    EXPECT_EQ(module->size(), 10u);
-    EXPECT_EQ(camera->ReferenceCount, 1);
-}
-
 TEST_F(ModuleCameraTest, EachObjectMeasuresItsDistanceToEachCameraOncePerFrame)
 {
     module->Update();
@@ -109,6 +101,10 @@ TEST_F(ModuleCameraTest, EachObjectMeasuresItsDistanceToEachCameraOncePerFrame)
     for (TestObject* o : objects) EXPECT_EQ(o->Updates, 1);          // and everything updates
 
     FakeCamera* camera = AddCamera();
+    // Cameras are counted but listed apart from the objects.
+    EXPECT_EQ(module->Cameras.size(), 1u);
+    EXPECT_EQ(module->size(), 10u);
+    EXPECT_EQ(camera->ReferenceCount, 1);
     module->Update();
     for (TestObject* o : objects) EXPECT_EQ(o->DistanceCalls, 1);
     EXPECT_EQ(camera->Updates, 1);

@@ -202,25 +202,15 @@ TEST_F(ModuleTest, MissingEmptyAndBrokenFilesLeaveTheModuleAsItWas)
     WriteFile("empty.xml", "");
     *top << std::wstring(L"empty.xml");
     EXPECT_FALSE(Logged(L"Не загружен файл"));
-    WriteFile("broken.xml", "<root name='R' class='C_BaseModule'>\n<o name='x'\n</root>");
+    WriteFile("broken.xml", "<a>\n<b>\n</a>");
     *top << std::wstring(L"broken.xml");
     EXPECT_TRUE(Logged(L"\r\nНе загружен файл: broken.xml\r\nDescription: "));
-    EXPECT_TRUE(Logged(L"\r\nErrorRow: "));
+    // TinyXML's (1-based) row, plus 1, as the message format has it.
+    EXPECT_TRUE(Logged(L"\r\nErrorRow: 4\r\nErrorCol: "));
     WriteFile("junk.xml", std::string("\x01\x02\xff\xfe binary junk \x00\x00", 20));
     *top << std::wstring(L"junk.xml");
     EXPECT_TRUE(Logged(L"Не загружен файл: junk.xml"));
     EXPECT_EQ(top->size(), before);
-}
-
-TEST_F(ModuleTest, TheParseErrorNamesRowAndColumn)
-{
-    C_BaseModule* top = LoadModule("rowcol.xml", "<a>\n<b>\n</a>");
-    (void)top;
-    // TinyXML's 1-based row and column, each plus 1, as the message format has it.
-    const std::wstring log = Log();
-    const std::size_t at = log.find(L"ErrorRow: ");
-    ASSERT_NE(at, std::wstring::npos);
-    EXPECT_EQ(log.substr(at, 12), L"ErrorRow: 4\r");
 }
 
 TEST_F(ModuleTest, UnknownClassesAndNonModulesWithChildrenAreSkippedWithWarnings)
@@ -380,20 +370,11 @@ TEST_F(ModuleTest, TheBoundingSphereCoversTheObjectsAndRadiusZeroMeansAlwaysVisi
     root->AddToRenderQueue();
     ASSERT_EQ(Queued().size(), 1u);   // 'b' (radius 0) is inside, 'a' is culled
     EXPECT_EQ(Queued()[0], Object(L"b"));
-}
-
-TEST_F(ModuleTest, OnlyVisibleObjectsAreQueued)
-{
-    LoadModule("queue.xml",
-        "<root name='R' class='C_BaseModule'><o name='a' class='TestObject'/>"
-        "<o name='b' class='TestObject' status='notrender'/><o name='c' class='TestObject' status='disabled'/></root>");
-    LoadAll();
-    auto* root = Object<C_BaseModule>(L"R", L"C_BaseModule");
-    root->Update();
+    // Objects that are not visible, and modules that are not, queue nothing.
+    Object(L"b")->SetStatus(C_BaseObject::NotRender);
     root->AddToRenderQueue();
-    ASSERT_EQ(Queued().size(), 1u);
-    EXPECT_EQ(Queued()[0], Object(L"a"));
     root->SetStatus(C_BaseObject::NotRender);
+    Object(L"b")->SetStatus(C_BaseObject::Visible);
     root->AddToRenderQueue();
     EXPECT_EQ(Queued().size(), 1u);
 }
