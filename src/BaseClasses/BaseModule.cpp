@@ -219,11 +219,17 @@ void C_BaseModule::LoadFile(const std::wstring& path, int depth)
 
     // Parse into a fresh document: a broken file leaves the module, and the
     // elements still waiting in it, as they were.
+    // Without a tab size TinyXML skips tracking rows and columns, which
+    // costs more than the parse itself; a broken file is parsed again with
+    // tracking so that the message can say where the error is.
     auto document = std::make_shared<TiXmlDocument>();
+    document->SetTabSize(0);
     document->Parse(text.c_str(), nullptr, TIXML_ENCODING_UTF8);
     if (document->Error()) {
-        LogParseError(path, VORTALEX::codepage::FromUtf8(document->ErrorDesc() ? document->ErrorDesc() : ""),
-                      document->ErrorRow() + 1, document->ErrorCol() + 1);
+        TiXmlDocument located;
+        located.Parse(text.c_str(), nullptr, TIXML_ENCODING_UTF8);
+        LogParseError(path, VORTALEX::codepage::FromUtf8(located.ErrorDesc() ? located.ErrorDesc() : ""),
+                      located.ErrorRow() + 1, located.ErrorCol() + 1);
         return;
     }
     if (Name.empty()) {

@@ -16,7 +16,9 @@ C_BaseResManager::C_BaseResManager(const std::wstring& className)
 C_BaseResource* C_BaseResManager::AddResource(const wchar_t* name, const wchar_t* value)
 {
     const std::wstring key = name ? name : L"";
-    if (C_BaseResource* existing = Find(key)) return existing;
+    if (Search(key)) return (*this)[GetPosition()];
+    const std::size_t position = GetPosition();
+    const std::size_t count = size();
 
     C_BaseObject* object = C_FromFactory(ClassName.c_str()).Create();
     C_BaseResource* resource = dynamic_cast<C_BaseResource*>(object);
@@ -30,7 +32,12 @@ C_BaseResource* C_BaseResManager::AddResource(const wchar_t* name, const wchar_t
     if (empty()) m_Level = resource->ResourceLevel;
     resource->SetName(key.c_str());
     resource->SetValue(value ? value : L"");
-    Insert(resource);
+    // The search above found the place, unless making the object changed
+    // the list meanwhile.
+    if (size() == count && resource->Name == key)
+        insert(begin() + static_cast<std::ptrdiff_t>(position), resource);
+    else
+        Insert(resource);
     return resource;
 }
 
