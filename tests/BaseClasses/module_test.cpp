@@ -325,6 +325,7 @@ TEST_F(ModuleTest, ObjectsMarkedForDeletionLeaveAtTheNextUpdateAndDieWithTheLast
     auto* s = Object<TestObject>(L"s");
     auto* one = Object<C_BaseModule>(L"one", L"C_BaseModule");
     auto* two = Object<C_BaseModule>(L"two", L"C_BaseModule");
+    ASSERT_TRUE(s && one && two);
     ASSERT_EQ(s->ReferenceCount, 2);
     const double id = C_BaseObject::ToID(s);
     C_BaseObject::DeleteObject(id);
