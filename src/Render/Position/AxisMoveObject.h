@@ -40,10 +40,10 @@ public:
     // attribute (when it is not empty), axis letter = first character of
     // `axisField`, axis value = `loadedValue` (the position or angle
     // component of that letter, radians for A, B, C), work offset 0, limits
-    // from the "minimum; maximum" text when it is not empty; then joins the
-    // program's list.
+    // from the text table's "minimum; maximum" text named `limitsName` (a
+    // missing number keeps its default); then joins the program's list.
     void LoadAxis(const std::wstring& scriptAttribute, const std::wstring& axisField,
-                  float loadedValue, const std::wstring& limitsText);
+                  float loadedValue, const std::wstring& limitsName);
     // The axis part of Unload: leaves the program's list.
     void UnloadAxis();
 
@@ -79,24 +79,18 @@ public:
     static double SetPause(double flag);
     static double GetLocalPositionFromAxis(long id, const std::string& axis);
 
-    // How the script operations find an axis and its object's position from
-    // an ID, and what time it is; the object model installs these. Without
-    // them no ID names an axis and the time is 0.
-    struct C_Binding {
-        C_AxisDrive* (*FromID)(double id) = nullptr;
-        // The object's position or angle (degrees) by axis letter.
-        double (*PositionFromAxis)(double id, const std::string& axis) = nullptr;
-        std::uint32_t (*Now)() = nullptr;
-        // A named text of the text table (tool size, limits).
-        std::wstring (*Text)(const std::wstring& name) = nullptr;
-    };
-    static C_Binding Binding;
+    // The axis-move object's position (X, Y, Z) or angle (A, B, C, in
+    // degrees) by letter, as its positioned part gives it.
+    virtual double GetAxisPosition(wchar_t letter) = 0;
+
+    // The live axis named by a script ID; null for anything else.
+    static C_AxisDrive* FromID(double id);
 };
 
 class C_AxisDrive::C_Programm : public VORTALEX::vector<C_AxisDrive*, 100> {
 public:
     C_Programm() = default;
-    ~C_Programm() override = default;
+    ~C_Programm() override;
 
     // Resets the program (see Reset) and reads the file's command lines.
     // False, after a logged warning, when the file cannot be opened.
@@ -123,7 +117,7 @@ public:
     static bool ParseWord(std::wstring_view line, wchar_t letter, float& value);
 
     // Tool diameter and length from the texts "mill_diameter" and
-    // "mill_lenght", read on first use.
+    // "mill_lenght" of the text table, read on first use.
     float ToolDiameter();
     float ToolLength();
     void SetToolSize(float diameter, float length);

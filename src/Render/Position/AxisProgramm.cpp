@@ -8,10 +8,13 @@
 #include <cwchar>
 #include <limits>
 
+#include "BaseClasses/BaseObject.h"
+#include "BaseClasses/ParameterString.h"
 #include "Common/CodePage.h"
 #include "Logger/Logger.h"
 #include "Render/Position/AxisMoveObject.h"
 #include "Render/Position/StdioFile.h"
+#include "ResourceManager/ResManager.h"
 #include "Script/LuaScriptBase.h"
 
 namespace {
@@ -147,11 +150,8 @@ void C_AxisDrive::C_Programm::ReadToolSize()
 {
     if (m_toolRead) return;
     m_toolRead = true;
-    if (!Binding.Text) return;
-    float value = 0.0f;
-    if (ParseWord(L"D" + Binding.Text(L"mill_diameter"), L'D', value)) m_toolDiameter = value;
-    value = 0.0f;
-    if (ParseWord(L"L" + Binding.Text(L"mill_lenght"), L'L', value)) m_toolLength = value;
+    m_toolDiameter = ParameterString::ReadFloat(C_ResManager::Instance().GetText(L"mill_diameter"));
+    m_toolLength = ParameterString::ReadFloat(C_ResManager::Instance().GetText(L"mill_lenght"));
 }
 
 float C_AxisDrive::C_Programm::ToolDiameter()
@@ -335,14 +335,25 @@ void C_AxisDrive::C_Programm::SetPause(bool pause, std::uint32_t now)
 // Axes
 // ---------------------------------------------------------------------------
 
+namespace {
+// Axes owned by singletons may be destroyed after the program at exit.
+bool g_programmAlive = false;
+}  // namespace
+
+C_AxisDrive::C_Programm::~C_Programm()
+{
+    g_programmAlive = false;
+}
+
 C_AxisDrive::~C_AxisDrive()
 {
-    Programm().Unregister(this);
+    if (g_programmAlive) Programm().Unregister(this);
 }
 
 C_AxisDrive::C_Programm& C_AxisDrive::Programm()
 {
     static C_Programm programm;
+    g_programmAlive = true;
     return programm;
 }
 
@@ -372,6 +383,25 @@ void C_AxisDrive::ApplyCommand(std::wstring_view command)
     }
 }
 
+void C_AxisDrive::LoadAxis(const std::wstring& scriptAttribute, const std::wstring& axisField,
+                           float loadedValue, const std::wstring& limitsName)
+{
+    if (!scriptAttribute.empty()) ValueVariable = ParameterString::GetField(scriptAttribute, 2);
+    AxisLetter = axisField.empty() ? 0 : axisField[0];
+    if (IsAxisLetter(AxisLetter)) AxisValue = loadedValue;
+    WorkOffset = 0.0f;
+    if (!limitsName.empty()) {
+        const std::wstring limits = C_ResManager::Instance().GetText(limitsName);
+        // A limit the text does not give keeps its default rather than
+        // becoming 0 (which would pin the axis to one side of zero).
+        const std::wstring minimum = ParameterString::GetField(limits, 0);
+        const std::wstring maximum = ParameterString::GetField(limits, 1);
+        if (!minimum.empty()) Minimum = ParameterString::ReadFloat(minimum);
+        if (!maximum.empty()) Maximum = ParameterString::ReadFloat(maximum);
+    }
+    Programm().Register(this);
+}
+
 void C_AxisDrive::UnloadAxis()
 {
     Programm().Unregister(this);
@@ -397,19 +427,16 @@ bool C_AxisDrive::UpdateAxis(std::uint32_t now, float& machineValue)
 // Script operations
 // ---------------------------------------------------------------------------
 
-C_AxisDrive::C_Binding C_AxisDrive::Binding;
+C_AxisDrive* C_AxisDrive::FromID(double id)
+{
+    return dynamic_cast<C_AxisDrive*>(C_BaseObject::FromID(id));
+}
 
 namespace {
 
-C_AxisDrive* AxisFromID(long id)
-{
-    if (id == 0 || !C_AxisDrive::Binding.FromID) return nullptr;
-    return C_AxisDrive::Binding.FromID(static_cast<double>(id));
-}
-
 std::uint32_t Now()
 {
-    return C_AxisDrive::Binding.Now ? C_AxisDrive::Binding.Now() : 0;
+    return C_BaseObject::CommonData().Time;
 }
 
 }  // namespace
@@ -422,13 +449,13 @@ double C_AxisDrive::LoadProgramm(const std::string& file)
 
 double C_AxisDrive::GetStartPoint(long id)
 {
-    const C_AxisDrive* axis = AxisFromID(id);
+    const C_AxisDrive* axis = FromID(static_cast<double>(id));
     return axis ? axis->StartValue : 0.0;
 }
 
 double C_AxisDrive::GetFinishPoint(long id)
 {
-    const C_AxisDrive* axis = AxisFromID(id);
+    const C_AxisDrive* axis = FromID(static_cast<double>(id));
     return axis ? axis->TargetValue : 0.0;
 }
 
@@ -464,10 +491,9 @@ double C_AxisDrive::SetPause(double flag)
 
 double C_AxisDrive::GetLocalPositionFromAxis(long id, const std::string& axis)
 {
-    const C_AxisDrive* drive = AxisFromID(id);
+    C_AxisDrive* drive = FromID(static_cast<double>(id));
     if (!drive || axis.size() != 1 || !IsAxisLetter(static_cast<wchar_t>(axis[0]))) return 0.0;
-    if (!Binding.PositionFromAxis) return 0.0;
-    const double position = Binding.PositionFromAxis(static_cast<double>(id), axis);
+    const double position = drive->GetAxisPosition(static_cast<wchar_t>(axis[0]));
     const double offset = IsRotary(static_cast<wchar_t>(axis[0]))
                               ? double(drive->WorkOffset) * 180.0 / double(Pi)
                               : double(drive->WorkOffset);

@@ -17,6 +17,11 @@ namespace {
 
 using Programm = C_AxisDrive::C_Programm;
 
+// The axis part alone; its object has no position.
+struct Axis : C_AxisDrive {
+    double GetAxisPosition(wchar_t) override { return 0.0; }
+};
+
 constexpr float DegToRad = 3.1415927f / 180.0f;
 
 class AxisProgramm : public ::testing::Test {
@@ -63,7 +68,7 @@ protected:
     static std::wstring Log() { return logger::Logger::Instance().MockText(); }
 
     ScratchFolder dir;
-    C_AxisDrive x, y, z, a;
+    Axis x, y, z, a;
 };
 
 }  // namespace

@@ -1,0 +1,100 @@
+// The engine functions that scripts call, published in this order during
+// static initialisation (the first one creates the Lua state). Objects are
+// passed as IDs of kind long; every function checks that an ID names a live
+// object of its class before using it. Functions of classes that do not
+// exist yet are published together with their class, each with one line at
+// its place in this list.
+
+#include <string>
+
+#include "BaseClasses/BaseObject.h"
+#include "BaseClasses/BaseResource.h"
+#include "Render/Position/AxisMoveObject.h"
+#include "Script/LuaScriptBase.h"
+#include "Script/LuaScriptDeclareFunction.h"
+#include "Script/ScriptFunctions.h"
+
+namespace {
+
+using std::string;
+
+std::vector<std::string>& Names()
+{
+    static std::vector<std::string> names;
+    return names;
+}
+
+// Publishes one function and remembers its name.
+template <class Declaration>
+struct Published : Declaration {
+    explicit Published(const wchar_t* name) : Declaration(name)
+    {
+        if (C_LuaScriptBase::GetState()) Names().push_back(C_LuaScriptBase::ToNarrow(name));
+    }
+};
+
+// clang-format off
+// 1 MessageBox: published with the window that shows message boxes
+Published<C_LuaScriptDeclareFunction1<double, string, &C_BaseObject::ToLog>> g_ToLog(L"ToLog");
+Published<C_LuaScriptDeclareFunction1<double, string, &C_BaseObject::GetObjectID>> g_GetObjectID(L"GetObjectID");
+Published<C_LuaScriptDeclareFunction0<double, &C_BaseObject::GetTime>> g_GetCurrentTime(L"GetCurrentTime");
+Published<C_LuaScriptDeclareFunction1<double, long, &C_BaseObject::DisableObject>> g_DisableObject(L"DisableObject");
+Published<C_LuaScriptDeclareFunction1<double, long, &C_BaseObject::NotRenderObject>> g_NotRenderObject(L"NotRenderObject");
+Published<C_LuaScriptDeclareFunction1<double, long, &C_BaseObject::VisibleObject>> g_VisibleObject(L"VisibleObject");
+Published<C_LuaScriptDeclareFunction1<double, long, &C_BaseObject::DeleteObject>> g_DeleteObject(L"DeleteObject");
+Published<C_LuaScriptDeclareFunction0<double, &C_BaseObject::GetScreenWidth>> g_GetScreenWidth(L"GetScreenWidth");
+Published<C_LuaScriptDeclareFunction0<double, &C_BaseObject::GetScreenHeight>> g_GetScreenHeight(L"GetScreenHeight");
+Published<C_LuaScriptDeclareFunction0<double, &C_BaseObject::GetMouseX>> g_GetMouseX(L"GetMouseX");
+Published<C_LuaScriptDeclareFunction0<double, &C_BaseObject::GetMouseY>> g_GetMouseY(L"GetMouseY");
+Published<C_LuaScriptDeclareFunction1<double, long, &C_BaseObject::GetCursorStatus>> g_GetCursorStatus(L"GetCursorStatus");
+// 14 Exit, 15 DlgOpenFile: published with the main window
+Published<C_LuaScriptDeclareFunction7<double, long, string, string, string, string, string, string, &C_BaseObject::CreateObject>> g_CreateObject(L"CreateObject");
+Published<C_LuaScriptDeclareFunction0<string, &C_BaseObject::GetPathToProgram>> g_GetPathToProgram(L"GetPathToProgram");
+Published<C_LuaScriptDeclareFunction2<double, long, long, &C_BaseResource::AddExtraObject>> g_AddExtraObject(L"AddExtraObject");
+Published<C_LuaScriptDeclareFunction2<double, long, long, &C_BaseResource::DeleteExtraObject>> g_DeleteExtraObject(L"DeleteExtraObject");
+Published<C_LuaScriptDeclareFunction1<double, long, &C_BaseResource::ClearExtraObjects>> g_ClearExtraObjects(L"ClearExtraObjects");
+Published<C_LuaScriptDeclareFunction2<double, long, string, &C_BaseResource::SetAnotherScript>> g_SetAnotherScript(L"SetAnotherScript");
+Published<C_LuaScriptDeclareFunction1<double, long, &C_BaseResource::ClearScript>> g_ClearScript(L"ClearScript");
+Published<C_LuaScriptDeclareFunction2<double, long, string, &C_BaseResource::SetAnotherEffect>> g_SetAnotherEffect(L"SetAnotherEffect");
+Published<C_LuaScriptDeclareFunction1<double, long, &C_BaseResource::ClearEffect>> g_ClearEffect(L"ClearEffect");
+// 25 LoadMainModule, 26 SetString, 27 GetTerraineHeight, 28-40 SetPosition*/GetPosition*/GetPositionFromAxis
+Published<C_LuaScriptDeclareFunction1<double, long, &C_AxisDrive::GetStartPoint>> g_GetStartPoint(L"GetStartPoint");
+Published<C_LuaScriptDeclareFunction0<double, &C_AxisDrive::GetStartTime>> g_GetStartTime(L"GetStartTime");
+Published<C_LuaScriptDeclareFunction1<double, long, &C_AxisDrive::GetFinishPoint>> g_GetFinishPoint(L"GetFinishPoint");
+Published<C_LuaScriptDeclareFunction0<double, &C_AxisDrive::GetFinishTime>> g_GetFinishTime(L"GetFinishTime");
+Published<C_LuaScriptDeclareFunction0<double, &C_AxisDrive::GetNumCommand>> g_GetNumCommand(L"GetNumCommand");
+Published<C_LuaScriptDeclareFunction1<double, string, &C_AxisDrive::LoadProgramm>> g_LoadProgramm(L"LoadProgramm");
+Published<C_LuaScriptDeclareFunction1<string, double, &C_AxisDrive::GetStringCommand>> g_GetStringCommand(L"GetStringCommand");
+Published<C_LuaScriptDeclareFunction1<double, double, &C_AxisDrive::SetPause>> g_SetPause(L"SetPause");
+Published<C_LuaScriptDeclareFunction2<double, long, string, &C_AxisDrive::GetLocalPositionFromAxis>> g_GetLocalPositionFromAxis(L"GetLocalPositionFromAxis");
+// 50 SetCameraCoord, 51 GetCameraCoord
+// clang-format on
+
+// The object model's hooks into the host: running a script file at load and
+// the per-frame call with the object's ID.
+void RunScriptFile(const std::string& code, const std::wstring& chunkName)
+{
+    C_LuaScriptBase::RunScript(std::string_view(code), std::wstring_view(chunkName));
+}
+
+void CallScriptFunction(const std::wstring& function, double id)
+{
+    C_LuaScriptBase::CallFunction(std::wstring_view(function), id);
+}
+
+const bool g_hooksInstalled = ScriptFunctions::InstallHooks();
+
+}  // namespace
+
+bool ScriptFunctions::InstallHooks()
+{
+    if (!C_LuaScriptBase::GetState()) return false;
+    C_BaseResource::RunScript = &RunScriptFile;
+    C_BaseObject::ScriptCall = &CallScriptFunction;
+    return true;
+}
+
+const std::vector<std::string>& ScriptFunctions::PublishedNames()
+{
+    return Names();
+}
