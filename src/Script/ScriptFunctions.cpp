@@ -70,29 +70,7 @@ Published<C_LuaScriptDeclareFunction2<double, long, string, &C_AxisDrive::GetLoc
 // 50 SetCameraCoord, 51 GetCameraCoord
 // clang-format on
 
-// The object model's hooks into the host: running a script file at load and
-// the per-frame call with the object's ID.
-void RunScriptFile(const std::string& code, const std::wstring& chunkName)
-{
-    C_LuaScriptBase::RunScript(std::string_view(code), std::wstring_view(chunkName));
-}
-
-void CallScriptFunction(const std::wstring& function, double id)
-{
-    C_LuaScriptBase::CallFunction(std::wstring_view(function), id);
-}
-
-const bool g_hooksInstalled = ScriptFunctions::InstallHooks();
-
 }  // namespace
-
-bool ScriptFunctions::InstallHooks()
-{
-    if (!C_LuaScriptBase::GetState()) return false;
-    C_BaseResource::RunScript = &RunScriptFile;
-    C_BaseObject::ScriptCall = &CallScriptFunction;
-    return true;
-}
 
 const std::vector<std::string>& ScriptFunctions::PublishedNames()
 {

@@ -18,7 +18,6 @@ protected:
     void SetUp() override
     {
         ObjectModelTest::SetUp();
-        ASSERT_TRUE(ScriptFunctions::InstallHooks());
         C_LuaScriptBase::ResetReportedErrors();
         L = C_LuaScriptBase::GetState();
         top = lua_gettop(L);
