@@ -83,6 +83,20 @@ TEST_F(ResManagerTest, ManagersLoadInDescendingLevelOneStepAtATime)
     EXPECT_EQ(TestMesh::LoadOrder().size(), 3u);
 }
 
+TEST_F(ResManagerTest, ManagersMadeWhileANegativeLevelLoadsAreSkippedOver)
+{
+    auto* surface = static_cast<TestSurface*>(Managers().AddResource(L"TestSurface", L"s", L""));
+    Managers().AddResource(L"TestMesh", L"mesh", L"");
+    TestSurface::MakesOnLoad = L"TestState";   // a new level-0 manager lands before the surfaces
+    EXPECT_TRUE(Managers().Load(nullptr));
+    EXPECT_TRUE(Managers().Load(nullptr));
+    TestSurface::MakesOnLoad.clear();
+    EXPECT_EQ(Managers().size(), 3u);
+    EXPECT_EQ(Managers().LoadIndex, 3);
+    EXPECT_FALSE(Managers().Load(nullptr));   // the surfaces are not loaded a second time
+    EXPECT_EQ(surface->Loads, 1);
+}
+
 TEST_F(ResManagerTest, ProgressStaysAtZeroWhileOnlyThePureResourceIsLoaded)
 {
     Managers().AddResource(L"C_PureResource", L"Unknown", L"");

@@ -58,6 +58,14 @@ class TestSurface : public C_BaseResource {
     TW_POOLED_CLASS(TestSurface)
 public:
     TestSurface() { ResourceLevel = -1; }
+    void Load(IDirect3DDevice9* device) override
+    {
+        ++Loads;
+        if (!MakesOnLoad.empty()) C_ResManager::Instance().AddResource(MakesOnLoad.c_str(), L"made by a surface", L"");
+        C_BaseResource::Load(device);
+    }
+    int Loads = 0;
+    static inline std::wstring MakesOnLoad;   // a class whose object the load creates
 };
 
 // The pure resource of the load run: level 9999, loads nothing.
