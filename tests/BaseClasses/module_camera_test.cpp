@@ -15,12 +15,6 @@ public:
     C_BaseObject* UnderCursor = nullptr;
 };
 
-std::vector<FakeCamera*>& Cameras()
-{
-    static std::vector<FakeCamera*> cameras;
-    return cameras;
-}
-
 FakeCamera* Fake(C_BaseCamera* camera) { return reinterpret_cast<FakeCamera*>(camera); }
 
 C_BaseCamera* AsCamera(C_BaseObject* object)
