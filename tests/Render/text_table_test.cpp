@@ -3,6 +3,7 @@
 
 #include "Common/CodePage.h"
 #include "Render/Resources/D3DXSTRING.h"
+#include "VirtualFileSystem/ArchiveWriter.h"
 
 using C_AllStrings = C_D3DXSTRING::C_AllStrings;
 
@@ -135,4 +136,22 @@ TEST_F(TextTableTest, StringResourcesCacheTheirTextUntilUnloaded)
     EXPECT_EQ(Managers().GetManager(L"C_D3DXSTRING")->size(), 2u);
     text->Unload();
     EXPECT_EQ(text->Name, L"");
+}
+
+TEST_F(TextTableTest, StoragesNamedInTheTableServeModuleFiles)
+{
+    const std::string xml = "<root name='Packed' class='C_BaseModule'><o name='inside' class='TestObject'/></root>";
+    {
+        VORTALEX::ArchiveWriter writer(dir / "pack.vfs");
+        writer.Add(L"modules\\packed.xml", xml.data(), xml.size());
+        writer.Finish();
+    }
+    C_AllStrings table;
+    ScratchFolder::Write(folder / "text.ini", "Storage0 = pack.vfs\nStorage1 = missing.vfs\n");
+    table.LoadTextIni(VORTALEX::PathToWide(folder.path()), &C_AllStrings::MountStorage);
+
+    auto* module = static_cast<C_BaseModule*>(Managers().AddResource(L"C_BaseModule", L"top", L""));
+    *module << std::wstring(L"modules\\packed.xml");
+    while (Managers().Load(nullptr)) {}
+    EXPECT_NE(Managers().GetResource(L"inside", L"TestObject", false), nullptr);
 }
