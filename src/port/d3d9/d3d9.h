@@ -119,7 +119,12 @@ struct IDirect3DDevice9 : IUnknown {
     virtual HRESULT CreateDepthStencilSurface(UINT width, UINT height, D3DFORMAT format,
                                               D3DMULTISAMPLE_TYPE multiSample, DWORD multisampleQuality,
                                               BOOL discard, IDirect3DSurface9** surface, HANDLE* sharedHandle) = 0;
+    virtual HRESULT CreateOffscreenPlainSurface(UINT width, UINT height, D3DFORMAT format, D3DPOOL pool,
+                                                IDirect3DSurface9** surface, HANDLE* sharedHandle) = 0;
     virtual HRESULT CreateQuery(D3DQUERYTYPE type, IDirect3DQuery9** query) = 0;
+    // Copies a render target (or the back buffer) into a system-memory surface
+    // of the same size and format.
+    virtual HRESULT GetRenderTargetData(IDirect3DSurface9* renderTarget, IDirect3DSurface9* destSurface) = 0;
 
     virtual HRESULT SetRenderTarget(DWORD renderTargetIndex, IDirect3DSurface9* renderTarget) = 0;
     virtual HRESULT GetRenderTarget(DWORD renderTargetIndex, IDirect3DSurface9** renderTarget) = 0;

@@ -1,0 +1,2107 @@
+// IDirect3DDevice9 over OpenGL 3.3 core: state tracking, the fixed-function
+// pipeline, draws, targets, presentation and device loss.
+#include "port/d3d9/device.h"
+
+#include <stb/stb_image_write.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <string>
+
+#include "port/win32/portlog.h"
+#include "port/win32/runoptions.h"
+#include "port/win32/sdlvideo.h"
+
+namespace {
+
+PortDevice* g_current = nullptr;
+std::set<PortDevice*>& LiveDevices() {
+    static std::set<PortDevice*> devices;
+    return devices;
+}
+
+void WriteOutputsAtExit() {
+    for (PortDevice* device : LiveDevices()) device->WriteRunOutputs();
+}
+
+inline float AsFloat(DWORD v) {
+    float f;
+    std::memcpy(&f, &v, 4);
+    return f;
+}
+inline DWORD AsDword(float f) {
+    DWORD v;
+    std::memcpy(&v, &f, 4);
+    return v;
+}
+
+void ColorToFloats(D3DCOLOR c, float out[4]) {
+    out[0] = ((c >> 16) & 0xFF) / 255.0f;
+    out[1] = ((c >> 8) & 0xFF) / 255.0f;
+    out[2] = (c & 0xFF) / 255.0f;
+    out[3] = ((c >> 24) & 0xFF) / 255.0f;
+}
+
+D3DMATRIX Identity() {
+    D3DMATRIX m{};
+    m._11 = m._22 = m._33 = m._44 = 1.0f;
+    return m;
+}
+
+D3DMATRIX Multiply(const D3DMATRIX& a, const D3DMATRIX& b) {
+    D3DMATRIX r{};
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j)
+            r.m[i][j] = a.m[i][0] * b.m[0][j] + a.m[i][1] * b.m[1][j] + a.m[i][2] * b.m[2][j] + a.m[i][3] * b.m[3][j];
+    return r;
+}
+
+bool ValidRenderState(DWORD s) {
+    static bool table[256];
+    static bool built = false;
+    if (!built) {
+        const DWORD list[] = {7,   8,   9,   14,  15,  16,  19,  20,  22,  23,  24,  25,  26,  27,  28,  29,  34,
+                              35,  36,  37,  38,  48,  52,  53,  54,  55,  56,  57,  58,  59,  60,  128, 129, 130,
+                              131, 132, 133, 134, 135, 136, 137, 139, 140, 141, 142, 143, 145, 146, 147, 148, 151,
+                              152, 154, 155, 156, 157, 158, 159, 160, 161, 162, 163, 165, 166, 167, 168, 170, 171,
+                              172, 173, 174, 175, 176, 178, 179, 180, 181, 182, 183, 184, 185, 186, 187, 188, 189,
+                              190, 191, 192, 193, 194, 195, 198, 199, 200, 201, 202, 203, 204, 205, 206, 207, 208, 209};
+        for (DWORD v : list) table[v] = true;
+        built = true;
+    }
+    return s < 256 && table[s];
+}
+
+bool ValidStageState(DWORD t) {
+    return (t >= 1 && t <= 11) || t == 22 || t == 23 || t == 24 || t == 26 || t == 27 || t == 28 || t == 32;
+}
+
+int SamplerSlot(DWORD sampler) {
+    if (sampler < 16) return static_cast<int>(sampler);
+    if (sampler >= D3DDMAPSAMPLER && sampler <= D3DVERTEXTEXTURESAMPLER3) return static_cast<int>(16 + sampler - D3DDMAPSAMPLER);
+    return -1;
+}
+
+GLenum GLMode(D3DPRIMITIVETYPE t) {
+    switch (t) {
+    case D3DPT_POINTLIST: return GL_POINTS;
+    case D3DPT_LINELIST: return GL_LINES;
+    case D3DPT_LINESTRIP: return GL_LINE_STRIP;
+    case D3DPT_TRIANGLELIST: return GL_TRIANGLES;
+    case D3DPT_TRIANGLESTRIP: return GL_TRIANGLE_STRIP;
+    case D3DPT_TRIANGLEFAN: return GL_TRIANGLE_FAN;
+    default: return 0;
+    }
+}
+
+uint64_t VertexCount(D3DPRIMITIVETYPE t, UINT prims) {
+    switch (t) {
+    case D3DPT_POINTLIST: return prims;
+    case D3DPT_LINELIST: return 2ull * prims;
+    case D3DPT_LINESTRIP: return prims + 1ull;
+    case D3DPT_TRIANGLELIST: return 3ull * prims;
+    case D3DPT_TRIANGLESTRIP:
+    case D3DPT_TRIANGLEFAN: return prims + 2ull;
+    default: return 0;
+    }
+}
+
+GLenum GLBlend(DWORD b) {
+    switch (b) {
+    case D3DBLEND_ZERO: return GL_ZERO;
+    case D3DBLEND_ONE: return GL_ONE;
+    case D3DBLEND_SRCCOLOR: return GL_SRC_COLOR;
+    case D3DBLEND_INVSRCCOLOR: return GL_ONE_MINUS_SRC_COLOR;
+    case D3DBLEND_SRCALPHA: return GL_SRC_ALPHA;
+    case D3DBLEND_INVSRCALPHA: return GL_ONE_MINUS_SRC_ALPHA;
+    case D3DBLEND_DESTALPHA: return GL_DST_ALPHA;
+    case D3DBLEND_INVDESTALPHA: return GL_ONE_MINUS_DST_ALPHA;
+    case D3DBLEND_DESTCOLOR: return GL_DST_COLOR;
+    case D3DBLEND_INVDESTCOLOR: return GL_ONE_MINUS_DST_COLOR;
+    case D3DBLEND_SRCALPHASAT: return GL_SRC_ALPHA_SATURATE;
+    case D3DBLEND_BOTHSRCALPHA: return GL_SRC_ALPHA;
+    case D3DBLEND_BOTHINVSRCALPHA: return GL_ONE_MINUS_SRC_ALPHA;
+    case D3DBLEND_BLENDFACTOR: return GL_CONSTANT_COLOR;
+    case D3DBLEND_INVBLENDFACTOR: return GL_ONE_MINUS_CONSTANT_COLOR;
+    default: return GL_ONE;
+    }
+}
+
+void BlendPair(DWORD src, DWORD dst, GLenum& s, GLenum& d) {
+    s = GLBlend(src);
+    d = GLBlend(dst);
+    // The "both" factors set source and destination together.
+    if (src == D3DBLEND_BOTHSRCALPHA) d = GL_ONE_MINUS_SRC_ALPHA;
+    if (src == D3DBLEND_BOTHINVSRCALPHA) d = GL_SRC_ALPHA;
+}
+
+GLenum GLBlendOp(DWORD op) {
+    switch (op) {
+    case D3DBLENDOP_SUBTRACT: return GL_FUNC_SUBTRACT;
+    case D3DBLENDOP_REVSUBTRACT: return GL_FUNC_REVERSE_SUBTRACT;
+    case D3DBLENDOP_MIN: return GL_MIN;
+    case D3DBLENDOP_MAX: return GL_MAX;
+    default: return GL_FUNC_ADD;
+    }
+}
+
+GLenum GLCompare(DWORD f) {
+    switch (f) {
+    case D3DCMP_NEVER: return GL_NEVER;
+    case D3DCMP_LESS: return GL_LESS;
+    case D3DCMP_EQUAL: return GL_EQUAL;
+    case D3DCMP_LESSEQUAL: return GL_LEQUAL;
+    case D3DCMP_GREATER: return GL_GREATER;
+    case D3DCMP_NOTEQUAL: return GL_NOTEQUAL;
+    case D3DCMP_GREATEREQUAL: return GL_GEQUAL;
+    default: return GL_ALWAYS;
+    }
+}
+
+GLenum GLStencilOp(DWORD op) {
+    switch (op) {
+    case D3DSTENCILOP_ZERO: return GL_ZERO;
+    case D3DSTENCILOP_REPLACE: return GL_REPLACE;
+    case D3DSTENCILOP_INCRSAT: return GL_INCR;
+    case D3DSTENCILOP_DECRSAT: return GL_DECR;
+    case D3DSTENCILOP_INVERT: return GL_INVERT;
+    case D3DSTENCILOP_INCR: return GL_INCR_WRAP;
+    case D3DSTENCILOP_DECR: return GL_DECR_WRAP;
+    default: return GL_KEEP;
+    }
+}
+
+GLenum GLAddress(DWORD a, bool mirrorClamp) {
+    switch (a) {
+    case D3DTADDRESS_MIRROR: return GL_MIRRORED_REPEAT;
+    case D3DTADDRESS_CLAMP: return GL_CLAMP_TO_EDGE;
+    case D3DTADDRESS_BORDER: return GL_CLAMP_TO_BORDER;
+    case D3DTADDRESS_MIRRORONCE: return mirrorClamp ? GL_MIRROR_CLAMP_TO_EDGE : GL_CLAMP_TO_EDGE;
+    default: return GL_REPEAT;
+    }
+}
+
+bool UsesTexture(int op, DWORD a0, DWORD a1, DWORD a2) {
+    if (op == D3DTOP_BLENDTEXTUREALPHA || op == D3DTOP_BLENDTEXTUREALPHAPM) return true;
+    auto is = [](DWORD a) { return (a & D3DTA_SELECTMASK) == D3DTA_TEXTURE; };
+    bool u0 = op == D3DTOP_MULTIPLYADD || op == D3DTOP_LERP;
+    bool u1 = op != D3DTOP_SELECTARG2;
+    bool u2 = op != D3DTOP_SELECTARG1;
+    return (u0 && is(a0)) || (u1 && is(a1)) || (u2 && is(a2));
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Creation and destruction
+// ---------------------------------------------------------------------------
+HRESULT PortCreateDevice(IDirect3D9* d3d, UINT adapter, D3DDEVTYPE type, HWND focusWindow, DWORD flags,
+                         D3DPRESENT_PARAMETERS* params, IDirect3DDevice9** out) {
+    HWND window = params->hDeviceWindow ? params->hDeviceWindow : focusWindow;
+    if (!window || !PortSdlWindow(window)) return D3DERR_INVALIDCALL;
+    auto* device = new PortDevice(d3d, adapter, type, window, flags);
+    HRESULT hr = device->Initialize(*params);
+    if (FAILED(hr)) {
+        device->Release();
+        return hr;
+    }
+    *out = device;
+    return D3D_OK;
+}
+
+PortDevice::PortDevice(IDirect3D9* d3d, UINT adapter, D3DDEVTYPE type, HWND window, DWORD flags)
+    : m_d3d(d3d), m_adapter(adapter), m_type(type), m_window(window), m_flags(flags) {
+    m_d3d->AddRef();
+    m_world.assign(256, Identity());
+    LiveDevices().insert(this);
+}
+
+HRESULT PortDevice::ValidateParams(const D3DPRESENT_PARAMETERS& p) {
+    const PortGLCaps& gl = PortGetGLCaps();
+    if (p.BackBufferCount > 3) return D3DERR_INVALIDCALL;
+    if (p.SwapEffect < D3DSWAPEFFECT_DISCARD || p.SwapEffect > D3DSWAPEFFECT_COPY) return D3DERR_INVALIDCALL;
+    if (!p.Windowed && (p.BackBufferWidth == 0 || p.BackBufferHeight == 0)) return D3DERR_INVALIDCALL;
+    if (p.BackBufferFormat != D3DFMT_UNKNOWN && !PortIsBackBufferFormat(p.BackBufferFormat)) return D3DERR_NOTAVAILABLE;
+    if (!p.Windowed && p.BackBufferFormat == D3DFMT_UNKNOWN) return D3DERR_INVALIDCALL;
+    if (static_cast<DWORD>(p.MultiSampleType) > 16) return D3DERR_INVALIDCALL;
+    if (p.MultiSampleType != D3DMULTISAMPLE_NONE && p.SwapEffect != D3DSWAPEFFECT_DISCARD) return D3DERR_INVALIDCALL;
+    if (p.MultiSampleType == D3DMULTISAMPLE_NONMASKABLE) {
+        if (p.MultiSampleQuality >= gl.colorSampleCounts.size()) return D3DERR_INVALIDCALL;
+    } else if (p.MultiSampleType >= D3DMULTISAMPLE_2_SAMPLES) {
+        if (std::find(gl.colorSampleCounts.begin(), gl.colorSampleCounts.end(), static_cast<int>(p.MultiSampleType)) ==
+            gl.colorSampleCounts.end())
+            return D3DERR_NOTAVAILABLE;
+        if (p.MultiSampleQuality != 0) return D3DERR_INVALIDCALL;
+    }
+    if (p.EnableAutoDepthStencil) {
+        const PortFormatInfo* info = PortFindFormat(p.AutoDepthStencilFormat);
+        if (!info || !info->depth) return D3DERR_NOTAVAILABLE;
+    }
+    const UINT interval = p.PresentationInterval;
+    if (interval != D3DPRESENT_INTERVAL_DEFAULT && interval != D3DPRESENT_INTERVAL_ONE &&
+        interval != D3DPRESENT_INTERVAL_IMMEDIATE) {
+        if (p.Windowed) return D3DERR_INVALIDCALL;
+        if (interval != D3DPRESENT_INTERVAL_TWO && interval != D3DPRESENT_INTERVAL_THREE &&
+            interval != D3DPRESENT_INTERVAL_FOUR)
+            return D3DERR_INVALIDCALL;
+    }
+    const UINT maxSize = static_cast<UINT>(gl.maxTextureSize > 0 ? gl.maxTextureSize : 8192);
+    if (p.BackBufferWidth > maxSize || p.BackBufferHeight > maxSize) return D3DERR_NOTAVAILABLE;
+    return D3D_OK;
+}
+
+HRESULT PortDevice::Initialize(D3DPRESENT_PARAMETERS& requested) {
+    m_sdlWindow = PortSdlWindow(m_window);
+    if (!m_sdlWindow) return D3DERR_INVALIDCALL;
+    D3DPRESENT_PARAMETERS params = requested;
+    if (HRESULT hr = ValidateParams(params); FAILED(hr)) return hr;
+    m_context = SDL_GL_CreateContext(m_sdlWindow);
+    if (!m_context) {
+        PortLog(PortLogLevel::Warning, std::string("device context could not be created: ") + SDL_GetError());
+        return D3DERR_NOTAVAILABLE;
+    }
+    g_current = nullptr;
+    Activate();
+    PortFillCaps(PortGetGLCaps(), m_adapter, m_type, m_caps);
+
+    glGenVertexArrays(1, &m_vao);
+    glBindVertexArray(m_vao);
+    glGenSamplers(8, m_samplers);
+    for (GLuint i = 0; i < 8; ++i) glBindSampler(i, m_samplers[i]);
+    glGenBuffers(1, &m_stream);
+    glGenBuffers(1, &m_streamIndex);
+    glEnable(GL_PROGRAM_POINT_SIZE);
+    glProvokingVertex(GL_FIRST_VERTEX_CONVENTION);  // flat shading takes the first vertex, as Direct3D does
+    if (PortGetGLCaps().clipControl) glClipControl(GL_LOWER_LEFT, GL_ZERO_TO_ONE);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+
+    m_params = params;
+    HRESULT hr = CreateSwapChainResources();
+    if (FAILED(hr)) return hr;
+    ApplyPresentation();
+    ResetStates();
+    if (!PortRun().screenshot.empty() || !PortRun().stats.empty()) {
+        static bool registered = false;
+        if (!registered) {
+            registered = true;
+            std::atexit(WriteOutputsAtExit);
+        }
+    }
+    requested = m_params;
+    return D3D_OK;
+}
+
+HRESULT PortDevice::CreateSwapChainResources() {
+    D3DPRESENT_PARAMETERS& p = m_params;
+    if (p.BackBufferWidth == 0 || p.BackBufferHeight == 0) {
+        int w = 0, h = 0;
+        SDL_GetWindowSize(m_sdlWindow, &w, &h);
+        if (p.BackBufferWidth == 0) p.BackBufferWidth = static_cast<UINT>(std::max(1, w));
+        if (p.BackBufferHeight == 0) p.BackBufferHeight = static_cast<UINT>(std::max(1, h));
+    }
+    if (p.BackBufferFormat == D3DFMT_UNKNOWN) p.BackBufferFormat = D3DFMT_X8R8G8B8;
+    if (p.BackBufferCount == 0) p.BackBufferCount = 1;
+    const PortGLCaps& gl = PortGetGLCaps();
+    m_samples = 0;
+    if (p.MultiSampleType == D3DMULTISAMPLE_NONMASKABLE) m_samples = gl.colorSampleCounts[p.MultiSampleQuality];
+    else if (p.MultiSampleType >= D3DMULTISAMPLE_2_SAMPLES) m_samples = static_cast<int>(p.MultiSampleType);
+
+    m_backBuffer = new PortSurface(this, PortSurface::Kind::BackBuffer, p.BackBufferWidth, p.BackBufferHeight,
+                                   p.BackBufferFormat, D3DPOOL_DEFAULT, D3DUSAGE_RENDERTARGET,
+                                   static_cast<D3DMULTISAMPLE_TYPE>(m_samples), this);
+    if (!m_backBuffer->CreateStorage()) {
+        PortLog(PortLogLevel::Warning, "back buffer could not be created");
+        return D3DERR_OUTOFVIDEOMEMORY;
+    }
+    if (p.EnableAutoDepthStencil) {
+        m_autoDepth = new PortSurface(this, PortSurface::Kind::DepthStencil, p.BackBufferWidth, p.BackBufferHeight,
+                                      p.AutoDepthStencilFormat, D3DPOOL_DEFAULT, D3DUSAGE_DEPTHSTENCIL,
+                                      static_cast<D3DMULTISAMPLE_TYPE>(m_samples), this);
+        if (!m_autoDepth->CreateStorage()) {
+            PortLog(PortLogLevel::Warning, "depth buffer could not be created");
+            return D3DERR_OUTOFVIDEOMEMORY;
+        }
+    }
+    // A single-sample copy of the presented image: resolves multisampling and
+    // keeps the last frame for the screenshot.
+    if (m_samples > 0 || !PortRun().screenshot.empty()) {
+        glGenRenderbuffers(1, &m_resolveColor);
+        glBindRenderbuffer(GL_RENDERBUFFER, m_resolveColor);
+        glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, static_cast<GLsizei>(p.BackBufferWidth),
+                              static_cast<GLsizei>(p.BackBufferHeight));
+        glGenFramebuffers(1, &m_resolveFbo);
+        glBindFramebuffer(GL_FRAMEBUFFER, m_resolveFbo);
+        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, m_resolveColor);
+    }
+    m_renderTarget = m_backBuffer;
+    m_depthStencil = m_autoDepth;
+    m_dirty = DIRTY_ALL;
+    // Start from black, as a fresh swap chain does.
+    bool depthAttached = false;
+    glBindFramebuffer(GL_FRAMEBUFFER, FramebufferFor(m_backBuffer, m_autoDepth, depthAttached));
+    glDisable(GL_SCISSOR_TEST);
+    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+    glDepthMask(GL_TRUE);
+    glStencilMask(0xFFFFFFFF);
+    glClearColor(0, 0, 0, 1);
+    glClearDepth(1.0);
+    glClearStencil(0);
+    glClear(GL_COLOR_BUFFER_BIT | (depthAttached ? GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT : 0));
+    return D3D_OK;
+}
+
+void PortDevice::DestroySwapChainResources() {
+    if (!m_context) return;
+    Activate();
+    for (FboEntry& e : m_fbos) glDeleteFramebuffers(1, &e.fbo);
+    m_fbos.clear();
+    delete m_backBuffer;
+    delete m_autoDepth;
+    m_backBuffer = m_autoDepth = nullptr;
+    if (m_resolveFbo) glDeleteFramebuffers(1, &m_resolveFbo);
+    if (m_resolveColor) glDeleteRenderbuffers(1, &m_resolveColor);
+    m_resolveFbo = m_resolveColor = 0;
+    m_renderTarget = nullptr;
+    m_depthStencil = nullptr;
+}
+
+void PortDevice::ApplyPresentation() {
+    if (!m_params.Windowed) {
+        SDL_DisplayMode mode{};
+        mode.w = static_cast<int>(m_params.BackBufferWidth);
+        mode.h = static_cast<int>(m_params.BackBufferHeight);
+        mode.refresh_rate = static_cast<int>(m_params.FullScreen_RefreshRateInHz);
+        SDL_DisplayMode closest{};
+        if (SDL_GetClosestDisplayMode(static_cast<int>(m_adapter), &mode, &closest)) SDL_SetWindowDisplayMode(m_sdlWindow, &closest);
+        if (SDL_SetWindowFullscreen(m_sdlWindow, SDL_WINDOW_FULLSCREEN) != 0)
+            PortLog(PortLogLevel::Warning, std::string("full screen mode unavailable: ") + SDL_GetError());
+    } else if (SDL_GetWindowFlags(m_sdlWindow) & SDL_WINDOW_FULLSCREEN) {
+        SDL_SetWindowFullscreen(m_sdlWindow, 0);
+    }
+    const bool immediate = m_params.PresentationInterval == D3DPRESENT_INTERVAL_IMMEDIATE || PortIsHeadless();
+    if (SDL_GL_SetSwapInterval(immediate ? 0 : 1) != 0 && !immediate) SDL_GL_SetSwapInterval(0);
+}
+
+void PortDevice::ResetStates() {
+    std::memset(m_rs, 0, sizeof(m_rs));
+    auto f = AsDword;
+    m_rs[D3DRS_ZENABLE] = m_params.EnableAutoDepthStencil ? D3DZB_TRUE : D3DZB_FALSE;
+    m_rs[D3DRS_FILLMODE] = D3DFILL_SOLID;
+    m_rs[D3DRS_SHADEMODE] = D3DSHADE_GOURAUD;
+    m_rs[D3DRS_ZWRITEENABLE] = TRUE;
+    m_rs[D3DRS_LASTPIXEL] = TRUE;
+    m_rs[D3DRS_SRCBLEND] = D3DBLEND_ONE;
+    m_rs[D3DRS_DESTBLEND] = D3DBLEND_ZERO;
+    m_rs[D3DRS_CULLMODE] = D3DCULL_CCW;
+    m_rs[D3DRS_ZFUNC] = D3DCMP_LESSEQUAL;
+    m_rs[D3DRS_ALPHAFUNC] = D3DCMP_ALWAYS;
+    m_rs[D3DRS_FOGSTART] = f(0.0f);
+    m_rs[D3DRS_FOGEND] = f(1.0f);
+    m_rs[D3DRS_FOGDENSITY] = f(1.0f);
+    m_rs[D3DRS_STENCILFAIL] = m_rs[D3DRS_STENCILZFAIL] = m_rs[D3DRS_STENCILPASS] = D3DSTENCILOP_KEEP;
+    m_rs[D3DRS_STENCILFUNC] = D3DCMP_ALWAYS;
+    m_rs[D3DRS_STENCILMASK] = m_rs[D3DRS_STENCILWRITEMASK] = 0xFFFFFFFF;
+    m_rs[D3DRS_TEXTUREFACTOR] = 0xFFFFFFFF;
+    m_rs[D3DRS_CLIPPING] = TRUE;
+    m_rs[D3DRS_LIGHTING] = TRUE;
+    m_rs[D3DRS_COLORVERTEX] = TRUE;
+    m_rs[D3DRS_LOCALVIEWER] = TRUE;
+    m_rs[D3DRS_DIFFUSEMATERIALSOURCE] = D3DMCS_COLOR1;
+    m_rs[D3DRS_SPECULARMATERIALSOURCE] = D3DMCS_COLOR2;
+    m_rs[D3DRS_POINTSIZE] = f(1.0f);
+    m_rs[D3DRS_POINTSIZE_MIN] = f(1.0f);
+    m_rs[D3DRS_POINTSCALE_A] = f(1.0f);
+    m_rs[D3DRS_POINTSCALE_B] = f(0.0f);
+    m_rs[D3DRS_POINTSCALE_C] = f(0.0f);
+    m_rs[D3DRS_MULTISAMPLEANTIALIAS] = TRUE;
+    m_rs[D3DRS_MULTISAMPLEMASK] = 0xFFFFFFFF;
+    m_rs[D3DRS_DEBUGMONITORTOKEN] = 0xbaadcafe;
+    m_rs[D3DRS_POINTSIZE_MAX] = f(64.0f);
+    m_rs[D3DRS_COLORWRITEENABLE] = m_rs[D3DRS_COLORWRITEENABLE1] = m_rs[D3DRS_COLORWRITEENABLE2] =
+        m_rs[D3DRS_COLORWRITEENABLE3] = 0xF;
+    m_rs[D3DRS_TWEENFACTOR] = f(0.0f);
+    m_rs[D3DRS_BLENDOP] = D3DBLENDOP_ADD;
+    m_rs[D3DRS_POSITIONDEGREE] = 3;
+    m_rs[D3DRS_NORMALDEGREE] = 1;
+    m_rs[D3DRS_MINTESSELLATIONLEVEL] = f(1.0f);
+    m_rs[D3DRS_MAXTESSELLATIONLEVEL] = f(1.0f);
+    m_rs[D3DRS_ADAPTIVETESS_Z] = f(1.0f);
+    m_rs[D3DRS_CCW_STENCILFAIL] = m_rs[D3DRS_CCW_STENCILZFAIL] = m_rs[D3DRS_CCW_STENCILPASS] = D3DSTENCILOP_KEEP;
+    m_rs[D3DRS_CCW_STENCILFUNC] = D3DCMP_ALWAYS;
+    m_rs[D3DRS_BLENDFACTOR] = 0xFFFFFFFF;
+    m_rs[D3DRS_SRCBLENDALPHA] = D3DBLEND_ONE;
+    m_rs[D3DRS_DESTBLENDALPHA] = D3DBLEND_ZERO;
+    m_rs[D3DRS_BLENDOPALPHA] = D3DBLENDOP_ADD;
+
+    std::memset(m_tss, 0, sizeof(m_tss));
+    for (DWORD s = 0; s < 8; ++s) {
+        m_tss[s][D3DTSS_COLOROP] = s == 0 ? D3DTOP_MODULATE : D3DTOP_DISABLE;
+        m_tss[s][D3DTSS_COLORARG1] = D3DTA_TEXTURE;
+        m_tss[s][D3DTSS_COLORARG2] = D3DTA_CURRENT;
+        m_tss[s][D3DTSS_ALPHAOP] = s == 0 ? D3DTOP_SELECTARG1 : D3DTOP_DISABLE;
+        m_tss[s][D3DTSS_ALPHAARG1] = D3DTA_TEXTURE;
+        m_tss[s][D3DTSS_ALPHAARG2] = D3DTA_CURRENT;
+        m_tss[s][D3DTSS_TEXCOORDINDEX] = s;
+        m_tss[s][D3DTSS_COLORARG0] = m_tss[s][D3DTSS_ALPHAARG0] = m_tss[s][D3DTSS_RESULTARG] = D3DTA_CURRENT;
+    }
+    for (auto& sampler : m_samp) {
+        std::memset(sampler, 0, sizeof(sampler));
+        sampler[D3DSAMP_ADDRESSU] = sampler[D3DSAMP_ADDRESSV] = sampler[D3DSAMP_ADDRESSW] = D3DTADDRESS_WRAP;
+        sampler[D3DSAMP_MAGFILTER] = sampler[D3DSAMP_MINFILTER] = D3DTEXF_POINT;
+        sampler[D3DSAMP_MIPFILTER] = D3DTEXF_NONE;
+        sampler[D3DSAMP_MAXANISOTROPY] = 1;
+    }
+    m_view = m_proj = Identity();
+    for (auto& m : m_texTransform) m = Identity();
+    std::fill(m_world.begin(), m_world.end(), Identity());
+    m_material = D3DMATERIAL9{};
+    m_lights.clear();
+    m_activeLights.clear();
+    for (auto& t : m_textures) t = nullptr;
+    m_fvf = 0;
+    for (auto& s : m_streams) s = Stream{};
+    m_indices = nullptr;
+    m_renderTarget = m_backBuffer;
+    m_depthStencil = m_autoDepth;
+    m_viewport = D3DVIEWPORT9{0, 0, m_backBuffer->Width(), m_backBuffer->Height(), 0.0f, 1.0f};
+    m_scissor = RECT{0, 0, static_cast<LONG>(m_backBuffer->Width()), static_cast<LONG>(m_backBuffer->Height())};
+    m_dirty = DIRTY_ALL;
+    m_textureDirty = m_samplerDirty = 0xFF;
+    m_ffpDirty = true;
+    m_attribFvf = 0xFFFFFFFF;
+    for (int g = 0; g < PORT_UG_COUNT; ++g) BumpGeneration(static_cast<PortUniformGroup>(g));
+}
+
+PortDevice::~PortDevice() {
+    LiveDevices().erase(this);
+    if (!m_context) {
+        m_d3d->Release();
+        return;
+    }
+    WriteRunOutputs();
+    Activate();
+    for (auto& entry : m_programs) glDeleteProgram(entry.second.program);
+    m_programs.clear();
+    DestroySwapChainResources();
+    glDeleteVertexArrays(1, &m_vao);
+    glDeleteSamplers(8, m_samplers);
+    glDeleteBuffers(1, &m_stream);
+    glDeleteBuffers(1, &m_streamIndex);
+    SDL_GL_MakeCurrent(m_sdlWindow, nullptr);
+    SDL_GL_DeleteContext(m_context);
+    g_current = nullptr;
+    m_d3d->Release();
+}
+
+HRESULT PortDevice::QueryInterface(REFIID, void** object) {
+    if (object) *object = nullptr;
+    return E_NOINTERFACE;
+}
+
+ULONG PortDevice::Release() {
+    if (m_refs == 0) return 0;
+    ULONG refs = --m_refs;
+    if (refs == 0) delete this;
+    return refs;
+}
+
+void PortDevice::Activate() {
+    if (g_current == this) return;
+    SDL_GL_MakeCurrent(m_sdlWindow, m_context);
+    g_current = this;
+}
+
+// ---------------------------------------------------------------------------
+// Simple queries
+// ---------------------------------------------------------------------------
+HRESULT PortDevice::TestCooperativeLevel() {
+    if (!m_params.Windowed && IsIconic(m_window)) {
+        m_lostState = 1;
+        return D3DERR_DEVICELOST;
+    }
+    if (m_lostState == 1) {
+        m_lostState = 2;
+        return D3DERR_DEVICELOST;
+    }
+    if (m_lostState == 2) return D3DERR_DEVICENOTRESET;
+    return D3D_OK;
+}
+
+UINT PortDevice::GetAvailableTextureMem() {
+    // Memory is shared with the system here; report half of it, rounded to MB.
+    uint64_t mb = static_cast<uint64_t>(SDL_GetSystemRAM()) / 2;
+    uint64_t bytes = std::min<uint64_t>(mb * 1024ull * 1024ull, 0xFFF00000ull);
+    return static_cast<UINT>(bytes);
+}
+
+HRESULT PortDevice::GetDirect3D(IDirect3D9** d3d9) {
+    if (!d3d9) return D3DERR_INVALIDCALL;
+    m_d3d->AddRef();
+    *d3d9 = m_d3d;
+    return D3D_OK;
+}
+
+HRESULT PortDevice::GetDeviceCaps(D3DCAPS9* caps) {
+    if (!caps) return D3DERR_INVALIDCALL;
+    *caps = m_caps;
+    return D3D_OK;
+}
+
+HRESULT PortDevice::GetDisplayMode(UINT swapChain, D3DDISPLAYMODE* mode) {
+    if (!mode || swapChain != 0) return D3DERR_INVALIDCALL;
+    if (!m_params.Windowed) {
+        *mode = D3DDISPLAYMODE{m_params.BackBufferWidth, m_params.BackBufferHeight, m_params.FullScreen_RefreshRateInHz,
+                               m_params.BackBufferFormat == D3DFMT_A8R8G8B8 ? D3DFMT_X8R8G8B8 : m_params.BackBufferFormat};
+        return D3D_OK;
+    }
+    return m_d3d->GetAdapterDisplayMode(m_adapter, mode);
+}
+
+HRESULT PortDevice::GetCreationParameters(D3DDEVICE_CREATION_PARAMETERS* p) {
+    if (!p) return D3DERR_INVALIDCALL;
+    *p = D3DDEVICE_CREATION_PARAMETERS{m_adapter, m_type, m_window, m_flags};
+    return D3D_OK;
+}
+
+HRESULT PortDevice::Reset(D3DPRESENT_PARAMETERS* params) {
+    if (!params) return D3DERR_INVALIDCALL;
+    if (m_defaultResources > 0) {
+        PortLog(PortLogLevel::Warning, "Reset: " + std::to_string(m_defaultResources) +
+                                           " video-memory (D3DPOOL_DEFAULT) resources are still alive");
+        return D3DERR_INVALIDCALL;
+    }
+    D3DPRESENT_PARAMETERS p = *params;
+    if (HRESULT hr = ValidateParams(p); FAILED(hr)) return hr;
+    if (m_inScene) m_inScene = false;
+    DestroySwapChainResources();
+    m_params = p;
+    if (HRESULT hr = CreateSwapChainResources(); FAILED(hr)) {
+        m_lostState = 2;
+        return hr;
+    }
+    ApplyPresentation();
+    ResetStates();
+    m_lostState = 0;
+    m_forcedLoss = false;
+    *params = m_params;
+    return D3D_OK;
+}
+
+HRESULT PortDevice::GetBackBuffer(UINT swapChain, UINT index, D3DBACKBUFFER_TYPE, IDirect3DSurface9** surface) {
+    if (!surface) return D3DERR_INVALIDCALL;
+    *surface = nullptr;
+    if (swapChain != 0 || index >= m_params.BackBufferCount) return D3DERR_INVALIDCALL;
+    m_backBuffer->AddRef();
+    *surface = m_backBuffer;
+    return D3D_OK;
+}
+
+// ---------------------------------------------------------------------------
+// Resource creation
+// ---------------------------------------------------------------------------
+HRESULT PortDevice::CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                                  IDirect3DTexture9** texture, HANDLE* sharedHandle) {
+    if (!texture) return D3DERR_INVALIDCALL;
+    *texture = nullptr;
+    if (sharedHandle) return D3DERR_INVALIDCALL;
+    if (width == 0 || height == 0 || width > m_caps.MaxTextureWidth || height > m_caps.MaxTextureHeight)
+        return D3DERR_INVALIDCALL;
+    const PortFormatInfo* info = PortFindFormat(format);
+    if (!info || info->depth) return D3DERR_INVALIDCALL;
+    if (info->compressed && !PortGetGLCaps().s3tc) return D3DERR_NOTAVAILABLE;
+    if (pool > D3DPOOL_SCRATCH) return D3DERR_INVALIDCALL;
+    if ((usage & (D3DUSAGE_RENDERTARGET | D3DUSAGE_DEPTHSTENCIL)) && pool != D3DPOOL_DEFAULT) return D3DERR_INVALIDCALL;
+    if ((usage & D3DUSAGE_DEPTHSTENCIL)) return D3DERR_INVALIDCALL;
+    if ((usage & D3DUSAGE_RENDERTARGET) && !info->renderTarget) return D3DERR_INVALIDCALL;
+    if ((usage & D3DUSAGE_DYNAMIC) && pool == D3DPOOL_MANAGED) return D3DERR_INVALIDCALL;
+    UINT full = 1;
+    for (UINT w = width, h = height; w > 1 || h > 1; w = std::max(1u, w / 2), h = std::max(1u, h / 2)) ++full;
+    if (usage & D3DUSAGE_AUTOGENMIPMAP) {
+        if (levels > 1) return D3DERR_INVALIDCALL;
+        levels = 1;
+    }
+    if (levels == 0) levels = full;
+    if (levels > full) return D3DERR_INVALIDCALL;
+    auto* t = new PortTexture(this, width, height, levels, usage, *info, pool);
+    if (!t->Create()) {
+        t->Release();
+        return D3DERR_OUTOFVIDEOMEMORY;
+    }
+    *texture = t;
+    return D3D_OK;
+}
+
+HRESULT PortDevice::CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool,
+                                       IDirect3DVertexBuffer9** buffer, HANDLE* sharedHandle) {
+    if (!buffer) return D3DERR_INVALIDCALL;
+    *buffer = nullptr;
+    if (sharedHandle || length == 0 || pool > D3DPOOL_SCRATCH) return D3DERR_INVALIDCALL;
+    if (fvf && PortFvfSize(fvf) == 0) return D3DERR_INVALIDCALL;
+    if (fvf && length < PortFvfSize(fvf)) return D3DERR_INVALIDCALL;
+    auto* vb = new PortVertexBuffer(this, length, usage, fvf, pool);
+    if (!vb->Valid()) {
+        vb->Release();
+        return D3DERR_OUTOFVIDEOMEMORY;
+    }
+    *buffer = vb;
+    return D3D_OK;
+}
+
+HRESULT PortDevice::CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                                      IDirect3DIndexBuffer9** buffer, HANDLE* sharedHandle) {
+    if (!buffer) return D3DERR_INVALIDCALL;
+    *buffer = nullptr;
+    if (sharedHandle || length == 0 || pool > D3DPOOL_SCRATCH) return D3DERR_INVALIDCALL;
+    if (format != D3DFMT_INDEX16 && format != D3DFMT_INDEX32) return D3DERR_INVALIDCALL;
+    auto* ib = new PortIndexBuffer(this, length, usage, format, pool);
+    if (!ib->Valid()) {
+        ib->Release();
+        return D3DERR_OUTOFVIDEOMEMORY;
+    }
+    *buffer = ib;
+    return D3D_OK;
+}
+
+HRESULT PortDevice::CreateRenderTarget(UINT width, UINT height, D3DFORMAT format, D3DMULTISAMPLE_TYPE multiSample,
+                                       DWORD quality, BOOL, IDirect3DSurface9** surface, HANDLE* sharedHandle) {
+    if (!surface) return D3DERR_INVALIDCALL;
+    *surface = nullptr;
+    if (sharedHandle || width == 0 || height == 0) return D3DERR_INVALIDCALL;
+    const PortFormatInfo* info = PortFindFormat(format);
+    if (!info || !info->renderTarget) return D3DERR_INVALIDCALL;
+    if (FAILED(m_d3d->CheckDeviceMultiSampleType(m_adapter, m_type, format, TRUE, multiSample, nullptr)) || quality > 0)
+        return D3DERR_INVALIDCALL;
+    auto* s = new PortSurface(this, PortSurface::Kind::RenderTarget, width, height, format, D3DPOOL_DEFAULT,
+                              D3DUSAGE_RENDERTARGET, multiSample, nullptr);
+    if (!s->CreateStorage()) {
+        s->Release();
+        return D3DERR_OUTOFVIDEOMEMORY;
+    }
+    *surface = s;
+    return D3D_OK;
+}
+
+HRESULT PortDevice::CreateDepthStencilSurface(UINT width, UINT height, D3DFORMAT format,
+                                              D3DMULTISAMPLE_TYPE multiSample, DWORD quality, BOOL,
+                                              IDirect3DSurface9** surface, HANDLE* sharedHandle) {
+    if (!surface) return D3DERR_INVALIDCALL;
+    *surface = nullptr;
+    if (sharedHandle || width == 0 || height == 0) return D3DERR_INVALIDCALL;
+    const PortFormatInfo* info = PortFindFormat(format);
+    if (!info || !info->depth) return D3DERR_INVALIDCALL;
+    if (FAILED(m_d3d->CheckDeviceMultiSampleType(m_adapter, m_type, format, TRUE, multiSample, nullptr)) || quality > 0)
+        return D3DERR_INVALIDCALL;
+    auto* s = new PortSurface(this, PortSurface::Kind::DepthStencil, width, height, format, D3DPOOL_DEFAULT,
+                              D3DUSAGE_DEPTHSTENCIL, multiSample, nullptr);
+    if (!s->CreateStorage()) {
+        s->Release();
+        return D3DERR_OUTOFVIDEOMEMORY;
+    }
+    *surface = s;
+    return D3D_OK;
+}
+
+HRESULT PortDevice::CreateOffscreenPlainSurface(UINT width, UINT height, D3DFORMAT format, D3DPOOL pool,
+                                                IDirect3DSurface9** surface, HANDLE* sharedHandle) {
+    if (!surface) return D3DERR_INVALIDCALL;
+    *surface = nullptr;
+    if (sharedHandle || width == 0 || height == 0 || pool == D3DPOOL_MANAGED || pool > D3DPOOL_SCRATCH)
+        return D3DERR_INVALIDCALL;
+    const PortFormatInfo* info = PortFindFormat(format);
+    if (!info || info->depth) return D3DERR_INVALIDCALL;
+    *surface = new PortSurface(this, PortSurface::Kind::OffscreenPlain, width, height, format, pool, 0,
+                               D3DMULTISAMPLE_NONE, nullptr);
+    return D3D_OK;
+}
+
+HRESULT PortDevice::CreateQuery(D3DQUERYTYPE type, IDirect3DQuery9** query) {
+    if (type != D3DQUERYTYPE_OCCLUSION && type != D3DQUERYTYPE_EVENT) return D3DERR_NOTAVAILABLE;
+    if (!query) return D3D_OK;  // a support check
+    *query = new PortQuery(this, type);
+    return D3D_OK;
+}
+
+HRESULT PortDevice::GetRenderTargetData(IDirect3DSurface9* renderTarget, IDirect3DSurface9* destSurface) {
+    auto* src = static_cast<PortSurface*>(renderTarget);
+    auto* dst = static_cast<PortSurface*>(destSurface);
+    if (!src || !dst) return D3DERR_INVALIDCALL;
+    const bool srcIsTarget = src->SurfaceKind() == PortSurface::Kind::BackBuffer ||
+                             src->SurfaceKind() == PortSurface::Kind::RenderTarget ||
+                             (src->SurfaceKind() == PortSurface::Kind::TextureLevel && src->Texture()->IsRenderTarget());
+    if (!srcIsTarget || dst->SurfaceKind() != PortSurface::Kind::OffscreenPlain) return D3DERR_INVALIDCALL;
+    if (src->Width() != dst->Width() || src->Height() != dst->Height() || src->Format() != dst->Format())
+        return D3DERR_INVALIDCALL;
+    const PortFormatInfo* info = PortFindFormat(dst->Format());
+    if (!info) return D3DERR_INVALIDCALL;
+    std::vector<uint8_t>& memory = dst->Memory();
+    memory.resize(static_cast<size_t>(dst->Pitch()) * dst->Height());
+    return ReadSurface(src, memory, dst->Pitch()) ? D3D_OK : D3DERR_DRIVERINTERNALERROR;
+}
+
+// ---------------------------------------------------------------------------
+// Targets
+// ---------------------------------------------------------------------------
+HRESULT PortDevice::SetRenderTarget(DWORD index, IDirect3DSurface9* target) {
+    if (index != 0) return D3DERR_INVALIDCALL;
+    auto* s = static_cast<PortSurface*>(target);
+    if (!s) return D3DERR_INVALIDCALL;
+    const bool ok = s->SurfaceKind() == PortSurface::Kind::BackBuffer || s->SurfaceKind() == PortSurface::Kind::RenderTarget ||
+                    (s->SurfaceKind() == PortSurface::Kind::TextureLevel && s->Texture()->IsRenderTarget());
+    if (!ok) return D3DERR_INVALIDCALL;
+    m_renderTarget = s;
+    // A new target resets the viewport and scissor rectangle to the whole target.
+    m_viewport = D3DVIEWPORT9{0, 0, s->Width(), s->Height(), 0.0f, 1.0f};
+    m_scissor = RECT{0, 0, static_cast<LONG>(s->Width()), static_cast<LONG>(s->Height())};
+    m_dirty |= DIRTY_FBO | DIRTY_VIEWPORT | DIRTY_SCISSOR | DIRTY_RASTER;
+    BumpGeneration(PORT_UG_SCREEN);
+    BumpGeneration(PORT_UG_MISC);
+    return D3D_OK;
+}
+
+HRESULT PortDevice::GetRenderTarget(DWORD index, IDirect3DSurface9** target) {
+    if (!target) return D3DERR_INVALIDCALL;
+    *target = nullptr;
+    if (index >= 4) return D3DERR_INVALIDCALL;
+    if (index > 0) return D3DERR_NOTFOUND;
+    PortSurface* s = m_renderTarget ? m_renderTarget : m_backBuffer;
+    s->AddRef();
+    *target = s;
+    return D3D_OK;
+}
+
+HRESULT PortDevice::SetDepthStencilSurface(IDirect3DSurface9* surface) {
+    auto* s = static_cast<PortSurface*>(surface);
+    if (s && !s->IsDepth()) return D3DERR_INVALIDCALL;
+    if (s == m_depthStencil) return D3D_OK;
+    m_depthStencil = s;
+    m_dirty |= DIRTY_FBO | DIRTY_DEPTH | DIRTY_STENCIL | DIRTY_RASTER;
+    return D3D_OK;
+}
+
+HRESULT PortDevice::GetDepthStencilSurface(IDirect3DSurface9** surface) {
+    if (!surface) return D3DERR_INVALIDCALL;
+    *surface = nullptr;
+    if (!m_depthStencil) return D3DERR_NOTFOUND;
+    m_depthStencil->AddRef();
+    *surface = m_depthStencil;
+    return D3D_OK;
+}
+
+void PortDevice::SurfaceDestroyed(PortSurface* surface) {
+    for (size_t i = 0; i < m_fbos.size();) {
+        if (m_fbos[i].color == surface || m_fbos[i].depth == surface) {
+            Activate();
+            glDeleteFramebuffers(1, &m_fbos[i].fbo);
+            m_fbos.erase(m_fbos.begin() + static_cast<long>(i));
+            m_dirty |= DIRTY_FBO;
+        } else {
+            ++i;
+        }
+    }
+    if (m_renderTarget == surface && surface != m_backBuffer) {
+        m_renderTarget = m_backBuffer;
+        m_dirty |= DIRTY_FBO | DIRTY_VIEWPORT | DIRTY_SCISSOR | DIRTY_RASTER;
+    }
+    if (m_depthStencil == surface && surface != m_autoDepth) {
+        m_depthStencil = nullptr;
+        m_dirty |= DIRTY_FBO | DIRTY_DEPTH | DIRTY_STENCIL;
+    }
+}
+
+void PortDevice::TextureDestroyed(PortTexture* texture) {
+    for (int i = 0; i < 21; ++i) {
+        if (m_textures[i] == texture) {
+            m_textures[i] = nullptr;
+            if (i < 8) m_textureDirty |= 1u << i;
+            m_ffpDirty = true;
+        }
+    }
+    for (GLuint& bound : m_boundTextures)
+        if (bound == texture->Name()) bound = 0xFFFFFFFF;  // forces a rebind
+}
+
+void PortDevice::BufferDestroyed(GLuint name) {
+    for (Stream& s : m_streams)
+        if (s.buffer && s.buffer->Name() == name) s = Stream{};
+    if (m_indices && m_indices->Name() == name) m_indices = nullptr;
+    if (m_boundArray == name) m_boundArray = 0;
+    if (m_boundElement == name) m_boundElement = 0;
+    if (m_attribBuffer == name) m_attribFvf = 0xFFFFFFFF;
+}
+
+GLuint PortDevice::FramebufferFor(PortSurface* color, PortSurface* depth, bool& depthAttached) {
+    for (const FboEntry& e : m_fbos) {
+        if (e.color == color && e.depth == depth) {
+            depthAttached = e.depthAttached;
+            return e.fbo;
+        }
+    }
+    GLuint fbo = 0;
+    glGenFramebuffers(1, &fbo);
+    glBindFramebuffer(GL_FRAMEBUFFER, fbo);
+    if (color->SurfaceKind() == PortSurface::Kind::TextureLevel)
+        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, color->Texture()->Name(),
+                               static_cast<GLint>(color->Level()));
+    else
+        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, color->Renderbuffer());
+    depthAttached = false;
+    if (depth) {
+        const PortFormatInfo* info = PortFindFormat(depth->Format());
+        GLenum attachment = info && info->stencil ? GL_DEPTH_STENCIL_ATTACHMENT : GL_DEPTH_ATTACHMENT;
+        glFramebufferRenderbuffer(GL_FRAMEBUFFER, attachment, GL_RENDERBUFFER, depth->Renderbuffer());
+        depthAttached = true;
+        if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
+            // Mismatched sample counts: draw without the depth buffer rather than not at all.
+            PortLog(PortLogLevel::Warning, "depth buffer does not fit the render target; drawing without depth");
+            glFramebufferRenderbuffer(GL_FRAMEBUFFER, attachment, GL_RENDERBUFFER, 0);
+            depthAttached = false;
+        }
+    }
+    if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE)
+        PortLog(PortLogLevel::Warning, "render target framebuffer is incomplete");
+    m_fbos.push_back(FboEntry{color, depth, fbo, depthAttached});
+    return fbo;
+}
+
+void PortDevice::BindFramebuffer() {
+    PortSurface* color = m_renderTarget ? m_renderTarget : m_backBuffer;
+    bool depthAttached = false;
+    GLuint fbo = FramebufferFor(color, m_depthStencil, depthAttached);
+    glBindFramebuffer(GL_FRAMEBUFFER, fbo);
+    const bool flipped = color->SurfaceKind() != PortSurface::Kind::BackBuffer;
+    if (flipped != m_flipped) {
+        m_flipped = flipped;
+        BumpGeneration(PORT_UG_SCREEN);
+    }
+    m_targetWidth = color->Width();
+    m_targetHeight = color->Height();
+    m_hasDepth = depthAttached;
+    const PortFormatInfo* info = depthAttached ? PortFindFormat(m_depthStencil->Format()) : nullptr;
+    m_hasStencil = info && info->stencil;
+    // Sprite coordinates start at the top of the image on every target.
+    glPointParameteri(GL_POINT_SPRITE_COORD_ORIGIN, m_flipped ? GL_LOWER_LEFT : GL_UPPER_LEFT);
+    if (color->SurfaceKind() == PortSurface::Kind::TextureLevel) color->Texture()->MarkRendered();
+}
+
+void PortDevice::ToGLRect(LONG x, LONG y, LONG w, LONG h, GLint out[4]) const {
+    out[0] = x;
+    out[1] = m_flipped ? y : static_cast<GLint>(m_targetHeight) - (y + h);
+    out[2] = w;
+    out[3] = h;
+}
+
+bool PortDevice::ReadSurface(PortSurface* surface, std::vector<uint8_t>& out, UINT pitch) {
+    const PortFormatInfo* info = PortFindFormat(surface->Format());
+    if (!info || info->compressed || info->depth) return false;
+    Activate();
+    bool depthAttached = false;
+    GLuint fbo = FramebufferFor(surface, nullptr, depthAttached);
+    GLuint tempFbo = 0, tempRb = 0;
+    const GLsizei w = static_cast<GLsizei>(surface->Width()), h = static_cast<GLsizei>(surface->Height());
+    glDisable(GL_SCISSOR_TEST);
+    if (surface->Samples() > 0) {
+        glGenRenderbuffers(1, &tempRb);
+        glBindRenderbuffer(GL_RENDERBUFFER, tempRb);
+        glRenderbufferStorage(GL_RENDERBUFFER, info->internalFormat, w, h);
+        glGenFramebuffers(1, &tempFbo);
+        glBindFramebuffer(GL_DRAW_FRAMEBUFFER, tempFbo);
+        glFramebufferRenderbuffer(GL_DRAW_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, tempRb);
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, fbo);
+        glBlitFramebuffer(0, 0, w, h, 0, 0, w, h, GL_COLOR_BUFFER_BIT, GL_NEAREST);
+        fbo = tempFbo;
+    }
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, fbo);
+    glReadBuffer(GL_COLOR_ATTACHMENT0);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glPixelStorei(GL_PACK_ROW_LENGTH, static_cast<GLint>(pitch / info->bytesPerPixel));
+    if (out.size() < static_cast<size_t>(pitch) * surface->Height()) out.resize(static_cast<size_t>(pitch) * surface->Height());
+    glReadPixels(0, 0, w, h, info->glFormat, info->glType, out.data());
+    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+    if (tempFbo) glDeleteFramebuffers(1, &tempFbo);
+    if (tempRb) glDeleteRenderbuffers(1, &tempRb);
+    if (surface->SurfaceKind() == PortSurface::Kind::BackBuffer) {
+        // The back buffer is stored bottom-up; Direct3D rows run top-down.
+        std::vector<uint8_t> row(pitch);
+        for (UINT y = 0; y < surface->Height() / 2; ++y) {
+            uint8_t* a = out.data() + static_cast<size_t>(y) * pitch;
+            uint8_t* b = out.data() + static_cast<size_t>(surface->Height() - 1 - y) * pitch;
+            std::memcpy(row.data(), a, pitch);
+            std::memcpy(a, b, pitch);
+            std::memcpy(b, row.data(), pitch);
+        }
+    }
+    m_dirty |= DIRTY_FBO | DIRTY_SCISSOR;
+    return glGetError() == GL_NO_ERROR;
+}
+
+bool PortDevice::ReadBackBuffer(std::vector<uint32_t>& argb, UINT& width, UINT& height) {
+    width = m_backBuffer->Width();
+    height = m_backBuffer->Height();
+    std::vector<uint8_t> bytes;
+    if (m_backBuffer->Format() != D3DFMT_A8R8G8B8 && m_backBuffer->Format() != D3DFMT_X8R8G8B8) return false;
+    if (!ReadSurface(m_backBuffer, bytes, width * 4)) return false;
+    argb.resize(static_cast<size_t>(width) * height);
+    std::memcpy(argb.data(), bytes.data(), argb.size() * 4);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Scenes, clearing and presentation
+// ---------------------------------------------------------------------------
+HRESULT PortDevice::BeginScene() {
+    if (m_inScene) return D3DERR_INVALIDCALL;
+    m_inScene = true;
+    return D3D_OK;
+}
+
+HRESULT PortDevice::EndScene() {
+    if (!m_inScene) return D3DERR_INVALIDCALL;
+    m_inScene = false;
+    return D3D_OK;
+}
+
+HRESULT PortDevice::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR color, float z, DWORD stencil) {
+    if (flags == 0 || (flags & ~(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL))) return D3DERR_INVALIDCALL;
+    if (count && !rects) return D3DERR_INVALIDCALL;
+    Activate();
+    if (m_dirty & DIRTY_FBO) {
+        BindFramebuffer();
+        m_dirty &= ~static_cast<uint32_t>(DIRTY_FBO);
+    }
+    if ((flags & D3DCLEAR_ZBUFFER) && !m_hasDepth) return D3DERR_INVALIDCALL;
+    if ((flags & D3DCLEAR_STENCIL) && !m_hasStencil) return D3DERR_INVALIDCALL;
+    if (m_lostState) return D3D_OK;
+    GLbitfield mask = 0;
+    if (flags & D3DCLEAR_TARGET) {
+        float c[4];
+        ColorToFloats(color, c);
+        glClearColor(c[0], c[1], c[2], c[3]);
+        glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);  // the write mask state does not limit Clear
+        mask |= GL_COLOR_BUFFER_BIT;
+    }
+    if (flags & D3DCLEAR_ZBUFFER) {
+        glClearDepth(std::clamp(z, 0.0f, 1.0f));
+        glDepthMask(GL_TRUE);
+        mask |= GL_DEPTH_BUFFER_BIT;
+    }
+    if (flags & D3DCLEAR_STENCIL) {
+        glClearStencil(static_cast<GLint>(stencil & 0xFF));
+        glStencilMask(0xFFFFFFFF);
+        mask |= GL_STENCIL_BUFFER_BIT;
+    }
+    glEnable(GL_SCISSOR_TEST);
+    const LONG vx0 = static_cast<LONG>(m_viewport.X), vy0 = static_cast<LONG>(m_viewport.Y);
+    const LONG vx1 = vx0 + static_cast<LONG>(m_viewport.Width), vy1 = vy0 + static_cast<LONG>(m_viewport.Height);
+    auto clearRect = [&](LONG x0, LONG y0, LONG x1, LONG y1) {
+        // Never outside the viewport.
+        x0 = std::max(x0, vx0);
+        y0 = std::max(y0, vy0);
+        x1 = std::min(x1, vx1);
+        y1 = std::min(y1, vy1);
+        if (x1 <= x0 || y1 <= y0) return;
+        GLint r[4];
+        ToGLRect(x0, y0, x1 - x0, y1 - y0, r);
+        glScissor(r[0], r[1], r[2], r[3]);
+        glClear(mask);
+    };
+    if (count == 0) {
+        clearRect(vx0, vy0, vx1, vy1);
+    } else {
+        for (DWORD i = 0; i < count; ++i) clearRect(rects[i].x1, rects[i].y1, rects[i].x2, rects[i].y2);
+    }
+    m_dirty |= DIRTY_COLORMASK | DIRTY_DEPTH | DIRTY_STENCIL | DIRTY_SCISSOR;
+    return D3D_OK;
+}
+
+HRESULT PortDevice::Present(const RECT*, const RECT*, HWND, const RGNDATA*) {
+    if (m_inScene) return D3DERR_INVALIDCALL;
+    if (!m_params.Windowed && IsIconic(m_window)) m_lostState = 1;
+    if (m_lostState) return D3DERR_DEVICELOST;
+    Activate();
+    bool depthAttached = false;
+    GLuint source = FramebufferFor(m_backBuffer, nullptr, depthAttached);
+    const GLint w = static_cast<GLint>(m_backBuffer->Width()), h = static_cast<GLint>(m_backBuffer->Height());
+    glDisable(GL_SCISSOR_TEST);
+    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+    if (m_resolveFbo) {
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, source);
+        glBindFramebuffer(GL_DRAW_FRAMEBUFFER, m_resolveFbo);
+        glBlitFramebuffer(0, 0, w, h, 0, 0, w, h, GL_COLOR_BUFFER_BIT, GL_NEAREST);
+        source = m_resolveFbo;
+    }
+    int dw = 0, dh = 0;
+    SDL_GL_GetDrawableSize(m_sdlWindow, &dw, &dh);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, source);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
+    glBlitFramebuffer(0, 0, w, h, 0, 0, dw, dh, GL_COLOR_BUFFER_BIT, (dw == w && dh == h) ? GL_NEAREST : GL_LINEAR);
+    SDL_GL_SwapWindow(m_sdlWindow);
+    m_dirty |= DIRTY_FBO | DIRTY_SCISSOR | DIRTY_COLORMASK;
+    m_hasPresented = true;
+
+    const auto now = std::chrono::steady_clock::now();
+    if (m_lastPresent.time_since_epoch().count() != 0)
+        m_frameTimes.push_back(std::chrono::duration<double, std::milli>(now - m_lastPresent).count());
+    m_lastPresent = now;
+    m_drawsPerFrame.push_back(m_frameDraws);
+    m_trianglesPerFrame.push_back(m_frameTriangles);
+    m_frameDraws = m_frameTriangles = 0;
+    PortFramePresented(m_window);
+    return D3D_OK;
+}
+
+void PortDevice::WriteRunOutputs() {
+    if (m_outputsWritten) return;
+    m_outputsWritten = true;
+    const PortRunOptions& o = PortRun();
+    if (!o.screenshot.empty()) {
+        if (!m_hasPresented || !m_resolveFbo) {
+            PortLog(PortLogLevel::Warning, "screenshot: no frame was presented");
+        } else {
+            Activate();
+            const int w = static_cast<int>(m_backBuffer->Width()), h = static_cast<int>(m_backBuffer->Height());
+            std::vector<uint8_t> pixels(static_cast<size_t>(w) * h * 4);
+            glBindFramebuffer(GL_READ_FRAMEBUFFER, m_resolveFbo);
+            glReadBuffer(GL_COLOR_ATTACHMENT0);
+            glPixelStorei(GL_PACK_ALIGNMENT, 1);
+            glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+            glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+            for (size_t i = 3; i < pixels.size(); i += 4) pixels[i] = 255;  // the window shows no alpha
+            // Rows come bottom-up from OpenGL; the PNG is written top-down.
+            if (!stbi_write_png(o.screenshot.c_str(), w, h, 4, pixels.data() + static_cast<size_t>(w) * 4 * (h - 1), -w * 4))
+                PortLog(PortLogLevel::Warning, "screenshot could not be written to " + o.screenshot);
+            m_dirty |= DIRTY_FBO;
+        }
+    }
+    if (!o.stats.empty()) {
+        std::vector<double> times = m_frameTimes;
+        std::sort(times.begin(), times.end());
+        double mean = 0, median = 0, p99 = 0;
+        if (!times.empty()) {
+            for (double t : times) mean += t;
+            mean /= static_cast<double>(times.size());
+            median = times.size() % 2 ? times[times.size() / 2]
+                                      : (times[times.size() / 2 - 1] + times[times.size() / 2]) / 2.0;
+            size_t index = static_cast<size_t>(std::ceil(0.99 * static_cast<double>(times.size()))) - 1;
+            p99 = times[std::min(index, times.size() - 1)];
+        }
+        double draws = 0, triangles = 0;
+        for (uint64_t d : m_drawsPerFrame) draws += static_cast<double>(d);
+        for (uint64_t t : m_trianglesPerFrame) triangles += static_cast<double>(t);
+        const double frames = static_cast<double>(m_drawsPerFrame.size());
+        if (frames > 0) {
+            draws /= frames;
+            triangles /= frames;
+        }
+        FILE* file = std::fopen(o.stats.c_str(), "w");
+        if (!file) {
+            PortLog(PortLogLevel::Warning, "statistics could not be written to " + o.stats);
+        } else {
+            std::fprintf(file,
+                         "{\n  \"frames\": %zu,\n  \"frame_time_ms\": {\"mean\": %.4f, \"median\": %.4f, \"p99\": %.4f},\n"
+                         "  \"draw_calls_per_frame\": %.2f,\n  \"triangles_per_frame\": %.2f,\n"
+                         "  \"last_frame\": {\"draw_calls\": %llu, \"triangles\": %llu}\n}\n",
+                         m_drawsPerFrame.size(), mean, median, p99, draws, triangles,
+                         static_cast<unsigned long long>(m_drawsPerFrame.empty() ? 0 : m_drawsPerFrame.back()),
+                         static_cast<unsigned long long>(m_trianglesPerFrame.empty() ? 0 : m_trianglesPerFrame.back()));
+            std::fclose(file);
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Transforms, viewport, material and lights
+// ---------------------------------------------------------------------------
+HRESULT PortDevice::SetTransform(D3DTRANSFORMSTATETYPE state, const D3DMATRIX* matrix) {
+    if (!matrix) return D3DERR_INVALIDCALL;
+    const DWORD s = static_cast<DWORD>(state);
+    if (s == D3DTS_VIEW) {
+        m_view = *matrix;
+        BumpGeneration(PORT_UG_TRANSFORM);
+        BumpGeneration(PORT_UG_LIGHTS);  // lights are lit in camera space
+    } else if (s == D3DTS_PROJECTION) {
+        m_proj = *matrix;
+        BumpGeneration(PORT_UG_TRANSFORM);
+    } else if (s >= D3DTS_TEXTURE0 && s <= D3DTS_TEXTURE7) {
+        m_texTransform[s - D3DTS_TEXTURE0] = *matrix;
+    } else if (s >= 256 && s < 512) {
+        m_world[s - 256] = *matrix;
+        if (s == 256) BumpGeneration(PORT_UG_TRANSFORM);
+    } else {
+        return D3DERR_INVALIDCALL;
+    }
+    return D3D_OK;
+}
+
+HRESULT PortDevice::GetTransform(D3DTRANSFORMSTATETYPE state, D3DMATRIX* matrix) {
+    if (!matrix) return D3DERR_INVALIDCALL;
+    const DWORD s = static_cast<DWORD>(state);
+    if (s == D3DTS_VIEW) *matrix = m_view;
+    else if (s == D3DTS_PROJECTION) *matrix = m_proj;
+    else if (s >= D3DTS_TEXTURE0 && s <= D3DTS_TEXTURE7) *matrix = m_texTransform[s - D3DTS_TEXTURE0];
+    else if (s >= 256 && s < 512) *matrix = m_world[s - 256];
+    else return D3DERR_INVALIDCALL;
+    return D3D_OK;
+}
+
+HRESULT PortDevice::MultiplyTransform(D3DTRANSFORMSTATETYPE state, const D3DMATRIX* matrix) {
+    if (!matrix) return D3DERR_INVALIDCALL;
+    D3DMATRIX current;
+    if (HRESULT hr = GetTransform(state, &current); FAILED(hr)) return hr;
+    D3DMATRIX product = Multiply(*matrix, current);
+    return SetTransform(state, &product);
+}
+
+HRESULT PortDevice::SetViewport(const D3DVIEWPORT9* vp) {
+    if (!vp) return D3DERR_INVALIDCALL;
+    PortSurface* target = m_renderTarget ? m_renderTarget : m_backBuffer;
+    if (vp->Width == 0 || vp->Height == 0 || static_cast<uint64_t>(vp->X) + vp->Width > target->Width() ||
+        static_cast<uint64_t>(vp->Y) + vp->Height > target->Height())
+        return D3DERR_INVALIDCALL;
+    if (!(vp->MinZ >= 0.0f && vp->MinZ <= 1.0f && vp->MaxZ >= 0.0f && vp->MaxZ <= 1.0f)) return D3DERR_INVALIDCALL;
+    m_viewport = *vp;
+    m_dirty |= DIRTY_VIEWPORT;
+    BumpGeneration(PORT_UG_SCREEN);
+    BumpGeneration(PORT_UG_MISC);
+    return D3D_OK;
+}
+
+HRESULT PortDevice::GetViewport(D3DVIEWPORT9* vp) {
+    if (!vp) return D3DERR_INVALIDCALL;
+    *vp = m_viewport;
+    return D3D_OK;
+}
+
+HRESULT PortDevice::SetMaterial(const D3DMATERIAL9* material) {
+    if (!material) return D3DERR_INVALIDCALL;
+    if (std::memcmp(material, &m_material, sizeof(D3DMATERIAL9)) == 0) return D3D_OK;
+    m_material = *material;
+    BumpGeneration(PORT_UG_MATERIAL);
+    return D3D_OK;
+}
+
+HRESULT PortDevice::GetMaterial(D3DMATERIAL9* material) {
+    if (!material) return D3DERR_INVALIDCALL;
+    *material = m_material;
+    return D3D_OK;
+}
+
+HRESULT PortDevice::SetLight(DWORD index, const D3DLIGHT9* light) {
+    if (!light) return D3DERR_INVALIDCALL;
+    if (light->Type < D3DLIGHT_POINT || light->Type > D3DLIGHT_DIRECTIONAL) return D3DERR_INVALIDCALL;
+    if (light->Type != D3DLIGHT_DIRECTIONAL && !(light->Range >= 0.0f)) return D3DERR_INVALIDCALL;
+    if (light->Type != D3DLIGHT_POINT) {
+        const D3DVECTOR& d = light->Direction;
+        if (d.x == 0.0f && d.y == 0.0f && d.z == 0.0f) return D3DERR_INVALIDCALL;
+    }
+    if (light->Type == D3DLIGHT_SPOT && (light->Theta < 0.0f || light->Phi < 0.0f || light->Theta > light->Phi))
+        return D3DERR_INVALIDCALL;
+    LightSlot& slot = m_lights[index];
+    const bool typeChanged = slot.light.Type != light->Type;
+    slot.light = *light;
+    if (slot.enabled) {
+        BumpGeneration(PORT_UG_LIGHTS);
+        if (typeChanged) m_ffpDirty = true;
+    }
+    return D3D_OK;
+}
+
+HRESULT PortDevice::GetLight(DWORD index, D3DLIGHT9* light) {
+    if (!light) return D3DERR_INVALIDCALL;
+    auto it = m_lights.find(index);
+    if (it == m_lights.end()) return D3DERR_INVALIDCALL;
+    *light = it->second.light;
+    return D3D_OK;
+}
+
+HRESULT PortDevice::LightEnable(DWORD index, BOOL enable) {
+    auto it = m_lights.find(index);
+    if (it == m_lights.end()) {
+        if (!enable) return D3D_OK;
+        // Enabling a light that was never set creates Direct3D's default light.
+        LightSlot slot;
+        slot.light = D3DLIGHT9{};
+        slot.light.Type = D3DLIGHT_DIRECTIONAL;
+        slot.light.Diffuse = D3DCOLORVALUE{1.0f, 1.0f, 1.0f, 0.0f};
+        slot.light.Direction = D3DVECTOR{0.0f, 0.0f, 1.0f};
+        it = m_lights.emplace(index, slot).first;
+    }
+    const bool on = enable != FALSE;
+    if (it->second.enabled == on) return D3D_OK;
+    it->second.enabled = on;
+    if (on) {
+        m_activeLights.push_back(index);
+        if (m_activeLights.size() > m_caps.MaxActiveLights)
+            PortLog(PortLogLevel::Warning, "more than 8 lights enabled; only the first 8 are used");
+    } else {
+        m_activeLights.erase(std::find(m_activeLights.begin(), m_activeLights.end(), index));
+    }
+    m_ffpDirty = true;
+    BumpGeneration(PORT_UG_LIGHTS);
+    return D3D_OK;
+}
+
+HRESULT PortDevice::GetLightEnable(DWORD index, BOOL* enable) {
+    if (!enable) return D3DERR_INVALIDCALL;
+    auto it = m_lights.find(index);
+    if (it == m_lights.end()) return D3DERR_INVALIDCALL;
+    *enable = it->second.enabled ? 128 : FALSE;  // Direct3D reports enabled lights as 128
+    return D3D_OK;
+}
+
+// ---------------------------------------------------------------------------
+// Render, stage and sampler states
+// ---------------------------------------------------------------------------
+void PortDevice::MarkRenderState(D3DRENDERSTATETYPE state) {
+    switch (state) {
+    case D3DRS_ZENABLE:
+    case D3DRS_ZWRITEENABLE:
+    case D3DRS_ZFUNC: m_dirty |= DIRTY_DEPTH; break;
+    case D3DRS_FILLMODE:
+    case D3DRS_CULLMODE:
+    case D3DRS_DEPTHBIAS:
+    case D3DRS_SLOPESCALEDEPTHBIAS:
+    case D3DRS_MULTISAMPLEANTIALIAS: m_dirty |= DIRTY_RASTER; break;
+    case D3DRS_ALPHABLENDENABLE:
+    case D3DRS_SRCBLEND:
+    case D3DRS_DESTBLEND:
+    case D3DRS_BLENDOP:
+    case D3DRS_SEPARATEALPHABLENDENABLE:
+    case D3DRS_SRCBLENDALPHA:
+    case D3DRS_DESTBLENDALPHA:
+    case D3DRS_BLENDOPALPHA:
+    case D3DRS_BLENDFACTOR: m_dirty |= DIRTY_BLEND; break;
+    case D3DRS_STENCILENABLE:
+    case D3DRS_STENCILFAIL:
+    case D3DRS_STENCILZFAIL:
+    case D3DRS_STENCILPASS:
+    case D3DRS_STENCILFUNC:
+    case D3DRS_STENCILREF:
+    case D3DRS_STENCILMASK:
+    case D3DRS_STENCILWRITEMASK:
+    case D3DRS_TWOSIDEDSTENCILMODE:
+    case D3DRS_CCW_STENCILFAIL:
+    case D3DRS_CCW_STENCILZFAIL:
+    case D3DRS_CCW_STENCILPASS:
+    case D3DRS_CCW_STENCILFUNC: m_dirty |= DIRTY_STENCIL; break;
+    case D3DRS_COLORWRITEENABLE: m_dirty |= DIRTY_COLORMASK; break;
+    case D3DRS_SCISSORTESTENABLE: m_dirty |= DIRTY_SCISSOR; break;
+    case D3DRS_LIGHTING:
+    case D3DRS_SPECULARENABLE:
+    case D3DRS_LOCALVIEWER:
+    case D3DRS_NORMALIZENORMALS:
+    case D3DRS_COLORVERTEX:
+    case D3DRS_DIFFUSEMATERIALSOURCE:
+    case D3DRS_SPECULARMATERIALSOURCE:
+    case D3DRS_AMBIENTMATERIALSOURCE:
+    case D3DRS_EMISSIVEMATERIALSOURCE:
+    case D3DRS_FOGENABLE:
+    case D3DRS_FOGTABLEMODE:
+    case D3DRS_FOGVERTEXMODE:
+    case D3DRS_RANGEFOGENABLE:
+    case D3DRS_ALPHATESTENABLE:
+    case D3DRS_ALPHAFUNC:
+    case D3DRS_POINTSPRITEENABLE:
+    case D3DRS_POINTSCALEENABLE:
+    case D3DRS_SHADEMODE: m_ffpDirty = true; break;
+    case D3DRS_AMBIENT: BumpGeneration(PORT_UG_MATERIAL); break;
+    case D3DRS_TEXTUREFACTOR:
+    case D3DRS_ALPHAREF:
+    case D3DRS_FOGCOLOR:
+    case D3DRS_FOGSTART:
+    case D3DRS_FOGEND:
+    case D3DRS_FOGDENSITY:
+    case D3DRS_POINTSIZE:
+    case D3DRS_POINTSIZE_MIN:
+    case D3DRS_POINTSIZE_MAX:
+    case D3DRS_POINTSCALE_A:
+    case D3DRS_POINTSCALE_B:
+    case D3DRS_POINTSCALE_C: BumpGeneration(PORT_UG_MISC); break;
+    default: break;
+    }
+}
+
+HRESULT PortDevice::SetRenderState(D3DRENDERSTATETYPE state, DWORD value) {
+    if (!ValidRenderState(static_cast<DWORD>(state))) return D3DERR_INVALIDCALL;
+    if (m_rs[state] == value) return D3D_OK;  // unchanged states cost nothing
+    m_rs[state] = value;
+    MarkRenderState(state);
+    return D3D_OK;
+}
+
+HRESULT PortDevice::GetRenderState(D3DRENDERSTATETYPE state, DWORD* value) {
+    if (!value || !ValidRenderState(static_cast<DWORD>(state))) return D3DERR_INVALIDCALL;
+    *value = m_rs[state];
+    return D3D_OK;
+}
+
+HRESULT PortDevice::GetTexture(DWORD stage, IDirect3DBaseTexture9** texture) {
+    if (!texture) return D3DERR_INVALIDCALL;
+    *texture = nullptr;
+    int slot = SamplerSlot(stage);
+    if (slot < 0) return D3DERR_INVALIDCALL;
+    if (m_textures[slot]) {
+        m_textures[slot]->AddRef();
+        *texture = m_textures[slot];
+    }
+    return D3D_OK;
+}
+
+HRESULT PortDevice::SetTexture(DWORD stage, IDirect3DBaseTexture9* texture) {
+    int slot = SamplerSlot(stage);
+    if (slot < 0) return D3DERR_INVALIDCALL;
+    if (m_textures[slot] == texture) return D3D_OK;
+    if ((m_textures[slot] == nullptr) != (texture == nullptr) && slot < 8) m_ffpDirty = true;
+    m_textures[slot] = texture;
+    if (slot < 8) m_textureDirty |= 1u << slot;
+    return D3D_OK;
+}
+
+HRESULT PortDevice::GetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD* value) {
+    if (!value || stage >= 8 || !ValidStageState(static_cast<DWORD>(type))) return D3DERR_INVALIDCALL;
+    *value = m_tss[stage][type];
+    return D3D_OK;
+}
+
+HRESULT PortDevice::SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD value) {
+    if (stage >= 8 || !ValidStageState(static_cast<DWORD>(type))) return D3DERR_INVALIDCALL;
+    if (m_tss[stage][type] == value) return D3D_OK;
+    m_tss[stage][type] = value;
+    if (type == D3DTSS_CONSTANT) BumpGeneration(PORT_UG_MISC);
+    else m_ffpDirty = true;
+    return D3D_OK;
+}
+
+HRESULT PortDevice::GetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD* value) {
+    int slot = SamplerSlot(sampler);
+    if (!value || slot < 0 || type < D3DSAMP_ADDRESSU || type > D3DSAMP_DMAPOFFSET) return D3DERR_INVALIDCALL;
+    *value = m_samp[slot][type];
+    return D3D_OK;
+}
+
+HRESULT PortDevice::SetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD value) {
+    int slot = SamplerSlot(sampler);
+    if (slot < 0 || type < D3DSAMP_ADDRESSU || type > D3DSAMP_DMAPOFFSET) return D3DERR_INVALIDCALL;
+    if (m_samp[slot][type] == value) return D3D_OK;
+    m_samp[slot][type] = value;
+    if (slot < 8) m_samplerDirty |= 1u << slot;
+    return D3D_OK;
+}
+
+HRESULT PortDevice::SetScissorRect(const RECT* rect) {
+    if (!rect) return D3DERR_INVALIDCALL;
+    m_scissor = *rect;
+    m_dirty |= DIRTY_SCISSOR;
+    return D3D_OK;
+}
+
+HRESULT PortDevice::GetScissorRect(RECT* rect) {
+    if (!rect) return D3DERR_INVALIDCALL;
+    *rect = m_scissor;
+    return D3D_OK;
+}
+
+HRESULT PortDevice::SetFVF(DWORD fvf) {
+    if (fvf && PortFvfSize(fvf) == 0) return D3DERR_INVALIDCALL;
+    m_fvf = fvf;
+    return D3D_OK;
+}
+
+HRESULT PortDevice::GetFVF(DWORD* fvf) {
+    if (!fvf) return D3DERR_INVALIDCALL;
+    *fvf = m_fvf;
+    return D3D_OK;
+}
+
+HRESULT PortDevice::SetStreamSource(UINT stream, IDirect3DVertexBuffer9* buffer, UINT offset, UINT stride) {
+    if (stream >= 16) return D3DERR_INVALIDCALL;
+    auto* vb = static_cast<PortVertexBuffer*>(buffer);
+    if (vb && offset >= vb->Size()) return D3DERR_INVALIDCALL;
+    m_streams[stream] = Stream{vb, vb ? offset : 0, vb ? stride : 0};
+    return D3D_OK;
+}
+
+HRESULT PortDevice::GetStreamSource(UINT stream, IDirect3DVertexBuffer9** buffer, UINT* offset, UINT* stride) {
+    if (stream >= 16 || !buffer || !offset || !stride) return D3DERR_INVALIDCALL;
+    const Stream& s = m_streams[stream];
+    *buffer = s.buffer;
+    if (s.buffer) s.buffer->AddRef();
+    *offset = s.offset;
+    *stride = s.stride;
+    return D3D_OK;
+}
+
+HRESULT PortDevice::SetIndices(IDirect3DIndexBuffer9* buffer) {
+    m_indices = static_cast<PortIndexBuffer*>(buffer);
+    return D3D_OK;
+}
+
+HRESULT PortDevice::GetIndices(IDirect3DIndexBuffer9** buffer) {
+    if (!buffer) return D3DERR_INVALIDCALL;
+    *buffer = m_indices;
+    if (m_indices) m_indices->AddRef();
+    return D3D_OK;
+}
+
+// ---------------------------------------------------------------------------
+// Drawing
+// ---------------------------------------------------------------------------
+void PortDevice::BindArrayBuffer(GLuint name) {
+    if (m_boundArray == name) return;
+    glBindBuffer(GL_ARRAY_BUFFER, name);
+    m_boundArray = name;
+}
+
+void PortDevice::BindElementBuffer(GLuint name) {
+    if (m_boundElement == name) return;
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, name);
+    m_boundElement = name;
+}
+
+void PortDevice::BindTextureForUpload(GLuint name) {
+    glBindTexture(GL_TEXTURE_2D, name);
+    if (m_activeUnit < 8) {
+        m_boundTextures[m_activeUnit] = name;
+        m_textureDirty |= 1u << m_activeUnit;
+    }
+}
+
+void PortDevice::ApplySampler(DWORD stage) {
+    const DWORD* s = m_samp[stage];
+    const GLuint sampler = m_samplers[stage];
+    const PortGLCaps& gl = PortGetGLCaps();
+    const DWORD mag = s[D3DSAMP_MAGFILTER], min = s[D3DSAMP_MINFILTER], mip = s[D3DSAMP_MIPFILTER];
+    glSamplerParameteri(sampler, GL_TEXTURE_MAG_FILTER, mag == D3DTEXF_POINT || mag == D3DTEXF_NONE ? GL_NEAREST : GL_LINEAR);
+    const bool nearest = min == D3DTEXF_POINT || min == D3DTEXF_NONE;
+    GLenum minFilter;
+    if (mip == D3DTEXF_NONE) minFilter = nearest ? GL_NEAREST : GL_LINEAR;
+    else if (mip == D3DTEXF_POINT) minFilter = nearest ? GL_NEAREST_MIPMAP_NEAREST : GL_LINEAR_MIPMAP_NEAREST;
+    else minFilter = nearest ? GL_NEAREST_MIPMAP_LINEAR : GL_LINEAR_MIPMAP_LINEAR;
+    glSamplerParameteri(sampler, GL_TEXTURE_MIN_FILTER, static_cast<GLint>(minFilter));
+    if (gl.maxAnisotropy > 1.0f) {
+        float aniso = (min == D3DTEXF_ANISOTROPIC || mag == D3DTEXF_ANISOTROPIC)
+                          ? std::clamp(static_cast<float>(s[D3DSAMP_MAXANISOTROPY]), 1.0f, gl.maxAnisotropy)
+                          : 1.0f;
+        glSamplerParameterf(sampler, GL_TEXTURE_MAX_ANISOTROPY_EXT, aniso);
+    }
+    glSamplerParameteri(sampler, GL_TEXTURE_WRAP_S, static_cast<GLint>(GLAddress(s[D3DSAMP_ADDRESSU], gl.mirrorClamp)));
+    glSamplerParameteri(sampler, GL_TEXTURE_WRAP_T, static_cast<GLint>(GLAddress(s[D3DSAMP_ADDRESSV], gl.mirrorClamp)));
+    glSamplerParameteri(sampler, GL_TEXTURE_WRAP_R, static_cast<GLint>(GLAddress(s[D3DSAMP_ADDRESSW], gl.mirrorClamp)));
+    float border[4];
+    ColorToFloats(s[D3DSAMP_BORDERCOLOR], border);
+    glSamplerParameterfv(sampler, GL_TEXTURE_BORDER_COLOR, border);
+    glSamplerParameterf(sampler, GL_TEXTURE_LOD_BIAS, AsFloat(s[D3DSAMP_MIPMAPLODBIAS]));
+    glSamplerParameterf(sampler, GL_TEXTURE_MIN_LOD, static_cast<float>(s[D3DSAMP_MAXMIPLEVEL]));
+}
+
+void PortDevice::ApplyGLState() {
+    if (m_dirty & DIRTY_FBO) {
+        BindFramebuffer();
+        m_dirty |= DIRTY_VIEWPORT | DIRTY_SCISSOR | DIRTY_RASTER | DIRTY_DEPTH | DIRTY_STENCIL;
+    }
+    if (m_dirty & DIRTY_VIEWPORT) {
+        GLint r[4];
+        ToGLRect(static_cast<LONG>(m_viewport.X), static_cast<LONG>(m_viewport.Y), static_cast<LONG>(m_viewport.Width),
+                 static_cast<LONG>(m_viewport.Height), r);
+        glViewport(r[0], r[1], r[2], r[3]);
+        glDepthRange(m_viewport.MinZ, m_viewport.MaxZ);
+    }
+    if (m_dirty & DIRTY_SCISSOR) {
+        if (m_rs[D3DRS_SCISSORTESTENABLE]) {
+            glEnable(GL_SCISSOR_TEST);
+            GLint r[4];
+            ToGLRect(m_scissor.left, m_scissor.top, std::max<LONG>(0, m_scissor.right - m_scissor.left),
+                     std::max<LONG>(0, m_scissor.bottom - m_scissor.top), r);
+            glScissor(r[0], r[1], r[2], r[3]);
+        } else {
+            glDisable(GL_SCISSOR_TEST);
+        }
+    }
+    if (m_dirty & DIRTY_BLEND) {
+        if (m_rs[D3DRS_ALPHABLENDENABLE]) glEnable(GL_BLEND);
+        else glDisable(GL_BLEND);
+        GLenum s, d, sa, da;
+        BlendPair(m_rs[D3DRS_SRCBLEND], m_rs[D3DRS_DESTBLEND], s, d);
+        GLenum op = GLBlendOp(m_rs[D3DRS_BLENDOP]), opAlpha = op;
+        if (m_rs[D3DRS_SEPARATEALPHABLENDENABLE]) {
+            BlendPair(m_rs[D3DRS_SRCBLENDALPHA], m_rs[D3DRS_DESTBLENDALPHA], sa, da);
+            opAlpha = GLBlendOp(m_rs[D3DRS_BLENDOPALPHA]);
+        } else {
+            sa = s;
+            da = d;
+        }
+        glBlendFuncSeparate(s, d, sa, da);
+        glBlendEquationSeparate(op, opAlpha);
+        float c[4];
+        ColorToFloats(m_rs[D3DRS_BLENDFACTOR], c);
+        glBlendColor(c[0], c[1], c[2], c[3]);
+    }
+    if (m_dirty & DIRTY_DEPTH) {
+        if (m_rs[D3DRS_ZENABLE] != D3DZB_FALSE && m_hasDepth) glEnable(GL_DEPTH_TEST);
+        else glDisable(GL_DEPTH_TEST);
+        glDepthFunc(GLCompare(m_rs[D3DRS_ZFUNC]));
+        glDepthMask(m_rs[D3DRS_ZWRITEENABLE] ? GL_TRUE : GL_FALSE);
+    }
+    if (m_dirty & DIRTY_RASTER) {
+        const DWORD cull = m_rs[D3DRS_CULLMODE];
+        if (cull == D3DCULL_CW || cull == D3DCULL_CCW) {
+            glEnable(GL_CULL_FACE);
+            glCullFace(GL_BACK);
+            // Windings count as seen on screen; rendering into textures is
+            // mirrored vertically, which swaps them.
+            bool cullClockwise = (cull == D3DCULL_CW) != m_flipped;
+            glFrontFace(cullClockwise ? GL_CCW : GL_CW);
+        } else {
+            glDisable(GL_CULL_FACE);
+        }
+        const DWORD fill = m_rs[D3DRS_FILLMODE];
+        glPolygonMode(GL_FRONT_AND_BACK, fill == D3DFILL_POINT ? GL_POINT : fill == D3DFILL_WIREFRAME ? GL_LINE : GL_FILL);
+        const float bias = AsFloat(m_rs[D3DRS_DEPTHBIAS]), slope = AsFloat(m_rs[D3DRS_SLOPESCALEDEPTHBIAS]);
+        if (bias != 0.0f || slope != 0.0f) {
+            const float scale = (m_depthStencil && (m_depthStencil->Format() == D3DFMT_D16 ||
+                                                    m_depthStencil->Format() == D3DFMT_D16_LOCKABLE))
+                                    ? 65535.0f
+                                    : 16777215.0f;
+            glEnable(GL_POLYGON_OFFSET_FILL);
+            glEnable(GL_POLYGON_OFFSET_LINE);
+            glPolygonOffset(slope, bias * scale);
+        } else {
+            glDisable(GL_POLYGON_OFFSET_FILL);
+            glDisable(GL_POLYGON_OFFSET_LINE);
+        }
+        if (m_rs[D3DRS_MULTISAMPLEANTIALIAS]) glEnable(GL_MULTISAMPLE);
+        else glDisable(GL_MULTISAMPLE);
+    }
+    if (m_dirty & DIRTY_STENCIL) {
+        if (m_rs[D3DRS_STENCILENABLE] && m_hasStencil) {
+            glEnable(GL_STENCIL_TEST);
+            const GLint ref = static_cast<GLint>(m_rs[D3DRS_STENCILREF]);
+            const GLuint mask = m_rs[D3DRS_STENCILMASK];
+            // Front faces are the ones not culled by the default mode.
+            const GLenum front = GL_FRONT, back = GL_BACK;
+            glStencilFuncSeparate(front, GLCompare(m_rs[D3DRS_STENCILFUNC]), ref, mask);
+            glStencilOpSeparate(front, GLStencilOp(m_rs[D3DRS_STENCILFAIL]), GLStencilOp(m_rs[D3DRS_STENCILZFAIL]),
+                                GLStencilOp(m_rs[D3DRS_STENCILPASS]));
+            if (m_rs[D3DRS_TWOSIDEDSTENCILMODE]) {
+                glStencilFuncSeparate(back, GLCompare(m_rs[D3DRS_CCW_STENCILFUNC]), ref, mask);
+                glStencilOpSeparate(back, GLStencilOp(m_rs[D3DRS_CCW_STENCILFAIL]),
+                                    GLStencilOp(m_rs[D3DRS_CCW_STENCILZFAIL]), GLStencilOp(m_rs[D3DRS_CCW_STENCILPASS]));
+            } else {
+                glStencilFuncSeparate(back, GLCompare(m_rs[D3DRS_STENCILFUNC]), ref, mask);
+                glStencilOpSeparate(back, GLStencilOp(m_rs[D3DRS_STENCILFAIL]), GLStencilOp(m_rs[D3DRS_STENCILZFAIL]),
+                                    GLStencilOp(m_rs[D3DRS_STENCILPASS]));
+            }
+            glStencilMask(m_rs[D3DRS_STENCILWRITEMASK]);
+        } else {
+            glDisable(GL_STENCIL_TEST);
+        }
+    }
+    if (m_dirty & DIRTY_COLORMASK) {
+        const DWORD m = m_rs[D3DRS_COLORWRITEENABLE];
+        glColorMask((m & 1) ? GL_TRUE : GL_FALSE, (m & 2) ? GL_TRUE : GL_FALSE, (m & 4) ? GL_TRUE : GL_FALSE,
+                    (m & 8) ? GL_TRUE : GL_FALSE);
+    }
+    m_dirty &= DIRTY_VERTEX;
+}
+
+void PortDevice::SetupVertexAttributes(DWORD fvf, GLuint buffer, UINT offset, UINT stride) {
+    BindArrayBuffer(buffer);
+    uint32_t wanted = 0;
+    UINT at = offset;
+    auto pointer = [&](GLuint index, GLint size, GLenum type, GLboolean normalized, UINT bytes) {
+        glVertexAttribPointer(index, size, type, normalized, static_cast<GLsizei>(stride),
+                              reinterpret_cast<const void*>(static_cast<uintptr_t>(at)));
+        wanted |= 1u << index;
+        at += bytes;
+    };
+    switch (fvf & D3DFVF_POSITION_MASK) {
+    case D3DFVF_XYZRHW:
+    case D3DFVF_XYZW: pointer(PORT_ATTRIB_POSITION, 4, GL_FLOAT, GL_FALSE, 16); break;
+    case D3DFVF_XYZ: pointer(PORT_ATTRIB_POSITION, 3, GL_FLOAT, GL_FALSE, 12); break;
+    case 0: break;
+    default: {
+        // Blend weights follow the position; vertex blending is not used.
+        pointer(PORT_ATTRIB_POSITION, 3, GL_FLOAT, GL_FALSE, 12);
+        const DWORD weights = ((fvf & D3DFVF_POSITION_MASK) - D3DFVF_XYZB1) / 2 + 1;
+        at += weights * 4;
+        break;
+    }
+    }
+    if (fvf & D3DFVF_NORMAL) pointer(PORT_ATTRIB_NORMAL, 3, GL_FLOAT, GL_FALSE, 12);
+    if (fvf & D3DFVF_PSIZE) pointer(PORT_ATTRIB_PSIZE, 1, GL_FLOAT, GL_FALSE, 4);
+    // D3DCOLOR is B, G, R, A in memory.
+    if (fvf & D3DFVF_DIFFUSE) pointer(PORT_ATTRIB_DIFFUSE, GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE, 4);
+    if (fvf & D3DFVF_SPECULAR) pointer(PORT_ATTRIB_SPECULAR, GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE, 4);
+    const UINT count = (fvf & D3DFVF_TEXCOUNT_MASK) >> D3DFVF_TEXCOUNT_SHIFT;
+    for (UINT i = 0; i < count && i < 8; ++i) {
+        GLint size;
+        switch ((fvf >> (16 + 2 * i)) & 3) {
+        case D3DFVF_TEXTUREFORMAT1: size = 1; break;
+        case D3DFVF_TEXTUREFORMAT2: size = 2; break;
+        case D3DFVF_TEXTUREFORMAT3: size = 3; break;
+        default: size = 4; break;
+        }
+        pointer(PORT_ATTRIB_TEXCOORD0 + i, size, GL_FLOAT, GL_FALSE, static_cast<UINT>(size) * 4);
+    }
+    const uint32_t changed = wanted ^ m_enabledAttribs;
+    for (GLuint i = 0; i < PORT_ATTRIB_COUNT; ++i) {
+        if (!(changed & (1u << i))) continue;
+        if (wanted & (1u << i)) glEnableVertexAttribArray(i);
+        else glDisableVertexAttribArray(i);
+    }
+    m_enabledAttribs = wanted;
+    m_attribFvf = fvf;
+    m_attribBuffer = buffer;
+    m_attribOffset = offset;
+    m_attribStride = stride;
+}
+
+void PortDevice::BuildKey(PortFfpKey& key, D3DPRIMITIVETYPE type, DWORD fvf) {
+    key = PortFfpKey{};
+    const DWORD pos = fvf & D3DFVF_POSITION_MASK;
+    key.posType = pos == D3DFVF_XYZRHW ? 1 : pos == D3DFVF_XYZW ? 2 : 0;
+    const bool rhw = key.posType == 1;
+    key.hasNormal = (fvf & D3DFVF_NORMAL) ? 1 : 0;
+    key.hasPSize = (fvf & D3DFVF_PSIZE) ? 1 : 0;
+    key.hasDiffuse = (fvf & D3DFVF_DIFFUSE) ? 1 : 0;
+    key.hasSpecular = (fvf & D3DFVF_SPECULAR) ? 1 : 0;
+    key.texCoordCount = static_cast<uint8_t>(std::min<DWORD>(8, (fvf & D3DFVF_TEXCOUNT_MASK) >> D3DFVF_TEXCOUNT_SHIFT));
+    key.lighting = (m_rs[D3DRS_LIGHTING] && !rhw) ? 1 : 0;
+    key.specular = m_rs[D3DRS_SPECULARENABLE] ? 1 : 0;
+    if (key.lighting) {
+        size_t n = 0;
+        for (DWORD index : m_activeLights) {
+            if (n++ >= m_caps.MaxActiveLights) break;
+            switch (m_lights[index].light.Type) {
+            case D3DLIGHT_DIRECTIONAL: ++key.dirLights; break;
+            case D3DLIGHT_POINT: ++key.pointLights; break;
+            default: ++key.spotLights; break;
+            }
+        }
+        key.localViewer = m_rs[D3DRS_LOCALVIEWER] ? 1 : 0;
+        key.normalize = m_rs[D3DRS_NORMALIZENORMALS] ? 1 : 0;
+        auto source = [&](D3DRENDERSTATETYPE s) -> uint8_t {
+            if (!m_rs[D3DRS_COLORVERTEX]) return 0;
+            const DWORD v = m_rs[s];
+            if (v == D3DMCS_COLOR1 && key.hasDiffuse) return 1;
+            if (v == D3DMCS_COLOR2 && key.hasSpecular) return 2;
+            return 0;
+        };
+        key.diffuseSource = source(D3DRS_DIFFUSEMATERIALSOURCE);
+        key.ambientSource = source(D3DRS_AMBIENTMATERIALSOURCE);
+        key.specularSource = source(D3DRS_SPECULARMATERIALSOURCE);
+        key.emissiveSource = source(D3DRS_EMISSIVEMATERIALSOURCE);
+    }
+    if (m_rs[D3DRS_FOGENABLE]) {
+        const DWORD table = m_rs[D3DRS_FOGTABLEMODE], vertex = m_rs[D3DRS_FOGVERTEXMODE];
+        if (table >= D3DFOG_EXP && table <= D3DFOG_LINEAR) {
+            key.fogMode = 2;
+            key.fogFunc = static_cast<uint8_t>(table);
+        } else if (vertex >= D3DFOG_EXP && vertex <= D3DFOG_LINEAR && !rhw) {
+            key.fogMode = 1;
+            key.fogFunc = static_cast<uint8_t>(vertex);
+        } else {
+            key.fogMode = 3;
+        }
+        key.rangeFog = (m_rs[D3DRS_RANGEFOGENABLE] && key.fogMode == 1) ? 1 : 0;
+    }
+    key.points = type == D3DPT_POINTLIST ? 1 : 0;
+    key.pointScale = (key.points && m_rs[D3DRS_POINTSCALEENABLE] && !rhw) ? 1 : 0;
+    key.pointSprite = (key.points && m_rs[D3DRS_POINTSPRITEENABLE]) ? 1 : 0;
+    if (m_rs[D3DRS_ALPHATESTENABLE]) {
+        const DWORD f = m_rs[D3DRS_ALPHAFUNC];
+        key.alphaFunc = (f >= D3DCMP_NEVER && f < D3DCMP_ALWAYS) ? static_cast<uint8_t>(f) : 0;
+    }
+    key.flatShade = m_rs[D3DRS_SHADEMODE] == D3DSHADE_FLAT ? 1 : 0;
+    key.clipControl = PortGetGLCaps().clipControl ? 1 : 0;
+    int count = 0;
+    for (int s = 0; s < 8; ++s) {
+        const DWORD* t = m_tss[s];
+        DWORD colorOp = t[D3DTSS_COLOROP];
+        if (colorOp == D3DTOP_DISABLE || colorOp == 0 || colorOp > D3DTOP_LERP) break;
+        PortFfpStage& st = key.stages[s];
+        const bool bound = m_textures[s] != nullptr;
+        DWORD alphaOp = t[D3DTSS_ALPHAOP];
+        if (alphaOp == 0 || alphaOp > D3DTOP_LERP) alphaOp = D3DTOP_DISABLE;
+        DWORD c0 = t[D3DTSS_COLORARG0], c1 = t[D3DTSS_COLORARG1], c2 = t[D3DTSS_COLORARG2];
+        DWORD a0 = t[D3DTSS_ALPHAARG0], a1 = t[D3DTSS_ALPHAARG1], a2 = t[D3DTSS_ALPHAARG2];
+        // A stage reading a texture that is not bound passes the previous result on.
+        if (!bound && UsesTexture(static_cast<int>(colorOp), c0, c1, c2)) {
+            colorOp = D3DTOP_SELECTARG1;
+            c1 = D3DTA_CURRENT;
+        }
+        if (!bound && alphaOp != D3DTOP_DISABLE && UsesTexture(static_cast<int>(alphaOp), a0, a1, a2)) {
+            alphaOp = D3DTOP_SELECTARG1;
+            a1 = D3DTA_CURRENT;
+        }
+        st.colorOp = static_cast<uint8_t>(colorOp);
+        st.colorArg0 = static_cast<uint8_t>(c0);
+        st.colorArg1 = static_cast<uint8_t>(c1);
+        st.colorArg2 = static_cast<uint8_t>(c2);
+        st.alphaOp = static_cast<uint8_t>(alphaOp);
+        st.alphaArg0 = static_cast<uint8_t>(a0);
+        st.alphaArg1 = static_cast<uint8_t>(a1);
+        st.alphaArg2 = static_cast<uint8_t>(a2);
+        st.resultTemp = t[D3DTSS_RESULTARG] == D3DTA_TEMP ? 1 : 0;
+        st.texCoord = static_cast<uint8_t>(std::min<DWORD>(7, t[D3DTSS_TEXCOORDINDEX] & 0xFFFF));
+        st.hasTexture = bound ? 1 : 0;
+        ++count;
+    }
+    key.stageCount = static_cast<uint8_t>(count);
+}
+
+const D3DMATRIX& PortDevice::WorldViewProj() {
+    if (m_wvpGeneration != m_generation[PORT_UG_TRANSFORM]) {
+        m_wv = Multiply(m_world[0], m_view);
+        m_wvp = Multiply(m_wv, m_proj);
+        // Normals take the inverse transpose of the world-view 3x3 part.
+        const float a = m_wv._11, b = m_wv._12, c = m_wv._13;
+        const float d = m_wv._21, e = m_wv._22, f = m_wv._23;
+        const float g = m_wv._31, h = m_wv._32, i = m_wv._33;
+        const float A = e * i - f * h, B = -(d * i - f * g), C = d * h - e * g;
+        const float D = -(b * i - c * h), E = a * i - c * g, F = -(a * h - b * g);
+        const float G = b * f - c * e, H = -(a * f - c * d), I = a * e - b * d;
+        float det = a * A + b * B + c * C;
+        if (std::fabs(det) < 1e-20f) det = 1.0f;
+        const float inv = 1.0f / det;
+        // inverse = adj^T / det; its transpose is the cofactor matrix / det.
+        const float n[9] = {A * inv, B * inv, C * inv, D * inv, E * inv, F * inv, G * inv, H * inv, I * inv};
+        std::memcpy(m_normalMatrix, n, sizeof(n));
+        m_wvpGeneration = m_generation[PORT_UG_TRANSFORM];
+    }
+    return m_wvp;
+}
+
+void PortDevice::UploadUniforms(PortFfpProgram& p) {
+    if (p.generation[PORT_UG_TRANSFORM] != m_generation[PORT_UG_TRANSFORM]) {
+        WorldViewProj();
+        glUniformMatrix4fv(p.wvp, 1, GL_FALSE, &m_wvp._11);
+        if (p.wv >= 0) glUniformMatrix4fv(p.wv, 1, GL_FALSE, &m_wv._11);
+        if (p.nrm >= 0) glUniformMatrix3fv(p.nrm, 1, GL_FALSE, m_normalMatrix);
+        p.generation[PORT_UG_TRANSFORM] = m_generation[PORT_UG_TRANSFORM];
+    }
+    if (p.generation[PORT_UG_SCREEN] != m_generation[PORT_UG_SCREEN]) {
+        const float vw = static_cast<float>(m_viewport.Width), vh = static_cast<float>(m_viewport.Height);
+        // Half a pixel, less 1/128 so that edges through pixel centres are
+        // decided by Direct3D's top-left rule rather than by a tie.
+        const float shift = 63.0f / 64.0f;
+        glUniform4f(p.screen, shift / vw, shift / vh, m_flipped ? -1.0f : 1.0f, 0.0f);
+        if (p.viewportRect >= 0)
+            glUniform4f(p.viewportRect, static_cast<float>(m_viewport.X), static_cast<float>(m_viewport.Y), vw, vh);
+        p.generation[PORT_UG_SCREEN] = m_generation[PORT_UG_SCREEN];
+    }
+    if (p.generation[PORT_UG_MATERIAL] != m_generation[PORT_UG_MATERIAL]) {
+        if (p.matDiffuse >= 0) {
+            glUniform4fv(p.matDiffuse, 1, &m_material.Diffuse.r);
+            glUniform4fv(p.matAmbient, 1, &m_material.Ambient.r);
+            glUniform4fv(p.matSpecular, 1, &m_material.Specular.r);
+            glUniform4fv(p.matEmissive, 1, &m_material.Emissive.r);
+            glUniform1f(p.matPower, m_material.Power);
+            float ambient[4];
+            ColorToFloats(m_rs[D3DRS_AMBIENT], ambient);
+            glUniform4fv(p.globalAmbient, 1, ambient);
+        }
+        p.generation[PORT_UG_MATERIAL] = m_generation[PORT_UG_MATERIAL];
+    }
+    if (p.generation[PORT_UG_LIGHTS] != m_generation[PORT_UG_LIGHTS]) {
+        if (p.lightDiffuse >= 0) {
+            float pos[24] = {}, dir[24] = {}, diffuse[32] = {}, specular[32] = {}, ambient[32] = {}, att[32] = {},
+                  spot[24] = {};
+            int n = 0;
+            for (int type : {D3DLIGHT_DIRECTIONAL, D3DLIGHT_POINT, D3DLIGHT_SPOT}) {
+                size_t seen = 0;
+                for (DWORD index : m_activeLights) {
+                    if (seen++ >= m_caps.MaxActiveLights) break;
+                    const D3DLIGHT9& l = m_lights[index].light;
+                    if (static_cast<int>(l.Type) != type) continue;
+                    const D3DMATRIX& v = m_view;
+                    const D3DVECTOR& P = l.Position;
+                    pos[n * 3 + 0] = P.x * v._11 + P.y * v._21 + P.z * v._31 + v._41;
+                    pos[n * 3 + 1] = P.x * v._12 + P.y * v._22 + P.z * v._32 + v._42;
+                    pos[n * 3 + 2] = P.x * v._13 + P.y * v._23 + P.z * v._33 + v._43;
+                    const D3DVECTOR& D = l.Direction;
+                    float dx = D.x * v._11 + D.y * v._21 + D.z * v._31;
+                    float dy = D.x * v._12 + D.y * v._22 + D.z * v._32;
+                    float dz = D.x * v._13 + D.y * v._23 + D.z * v._33;
+                    float len = std::sqrt(dx * dx + dy * dy + dz * dz);
+                    if (len > 0) {
+                        dx /= len;
+                        dy /= len;
+                        dz /= len;
+                    }
+                    // Directional lights store the direction towards the light.
+                    const float sign = type == D3DLIGHT_DIRECTIONAL ? -1.0f : 1.0f;
+                    dir[n * 3 + 0] = sign * dx;
+                    dir[n * 3 + 1] = sign * dy;
+                    dir[n * 3 + 2] = sign * dz;
+                    std::memcpy(&diffuse[n * 4], &l.Diffuse, 16);
+                    std::memcpy(&specular[n * 4], &l.Specular, 16);
+                    std::memcpy(&ambient[n * 4], &l.Ambient, 16);
+                    att[n * 4 + 0] = l.Attenuation0;
+                    att[n * 4 + 1] = l.Attenuation1;
+                    att[n * 4 + 2] = l.Attenuation2;
+                    att[n * 4 + 3] = l.Range;
+                    spot[n * 3 + 0] = std::cos(l.Theta / 2.0f);
+                    spot[n * 3 + 1] = std::cos(l.Phi / 2.0f);
+                    spot[n * 3 + 2] = l.Falloff;
+                    ++n;
+                }
+            }
+            if (n > 0) {
+                if (p.lightPos >= 0) glUniform3fv(p.lightPos, n, pos);
+                if (p.lightDir >= 0) glUniform3fv(p.lightDir, n, dir);
+                glUniform4fv(p.lightDiffuse, n, diffuse);
+                if (p.lightSpecular >= 0) glUniform4fv(p.lightSpecular, n, specular);
+                if (p.lightAmbient >= 0) glUniform4fv(p.lightAmbient, n, ambient);
+                if (p.lightAtt >= 0) glUniform4fv(p.lightAtt, n, att);
+                if (p.lightSpot >= 0) glUniform3fv(p.lightSpot, n, spot);
+            }
+        }
+        p.generation[PORT_UG_LIGHTS] = m_generation[PORT_UG_LIGHTS];
+    }
+    if (p.generation[PORT_UG_MISC] != m_generation[PORT_UG_MISC]) {
+        float c[4];
+        if (p.tfactor >= 0) {
+            ColorToFloats(m_rs[D3DRS_TEXTUREFACTOR], c);
+            glUniform4fv(p.tfactor, 1, c);
+        }
+        if (p.stageConst >= 0) {
+            float constants[32];
+            for (int s = 0; s < 8; ++s) ColorToFloats(m_tss[s][D3DTSS_CONSTANT], &constants[s * 4]);
+            glUniform4fv(p.stageConst, 8, constants);
+        }
+        if (p.alphaRef >= 0) glUniform1i(p.alphaRef, static_cast<GLint>(m_rs[D3DRS_ALPHAREF] & 0xFF));
+        if (p.fogColor >= 0) {
+            ColorToFloats(m_rs[D3DRS_FOGCOLOR], c);
+            glUniform4fv(p.fogColor, 1, c);
+        }
+        if (p.fog >= 0)
+            glUniform4f(p.fog, AsFloat(m_rs[D3DRS_FOGSTART]), AsFloat(m_rs[D3DRS_FOGEND]), AsFloat(m_rs[D3DRS_FOGDENSITY]), 0.0f);
+        if (p.point >= 0) {
+            const float maxSize = std::min(AsFloat(m_rs[D3DRS_POINTSIZE_MAX]), m_caps.MaxPointSize);
+            glUniform4f(p.point, AsFloat(m_rs[D3DRS_POINTSIZE]), AsFloat(m_rs[D3DRS_POINTSIZE_MIN]), maxSize,
+                        static_cast<float>(m_viewport.Height));
+        }
+        if (p.pointScale >= 0)
+            glUniform3f(p.pointScale, AsFloat(m_rs[D3DRS_POINTSCALE_A]), AsFloat(m_rs[D3DRS_POINTSCALE_B]),
+                        AsFloat(m_rs[D3DRS_POINTSCALE_C]));
+        p.generation[PORT_UG_MISC] = m_generation[PORT_UG_MISC];
+    }
+}
+
+void PortDevice::ApplyFfp(D3DPRIMITIVETYPE type, DWORD fvf) {
+    const bool points = type == D3DPT_POINTLIST;
+    if (m_ffpDirty || points != (m_lastPrimitive == D3DPT_POINTLIST) || fvf != m_programFvf || !m_program) {
+        PortFfpKey key;
+        BuildKey(key, type, fvf);
+        auto it = m_programs.find(key);
+        if (it == m_programs.end()) {
+            PortFfpProgram program;
+            std::string log;
+            if (!PortBuildFfpProgram(key, program, log)) {
+                PortLog(PortLogLevel::Error, "fixed-function program failed to build: " + log);
+                m_program = nullptr;
+                return;
+            }
+            m_boundProgram = program.program;  // building leaves it in use
+            it = m_programs.emplace(key, program).first;
+        }
+        m_program = &it->second;
+        m_ffpDirty = false;
+        m_programFvf = fvf;
+    }
+    m_lastPrimitive = type;
+    if (m_boundProgram != m_program->program) {
+        glUseProgram(m_program->program);
+        m_boundProgram = m_program->program;
+    }
+    UploadUniforms(*m_program);
+}
+
+HRESULT PortDevice::PrepareDraw(D3DPRIMITIVETYPE type, DWORD fvf, GLuint buffer, UINT offset, UINT stride) {
+    Activate();
+    if (m_dirty & ~static_cast<uint32_t>(DIRTY_VERTEX)) ApplyGLState();
+    const uint32_t stages = m_textureDirty | m_samplerDirty;
+    if (stages) {
+        for (DWORD s = 0; s < 8; ++s) {
+            if (!(stages & (1u << s))) continue;
+            if (m_samplerDirty & (1u << s)) ApplySampler(s);
+            auto* texture = static_cast<PortTexture*>(m_textures[s]);
+            const GLuint name = texture ? texture->Name() : 0;
+            if (m_boundTextures[s] != name) {
+                if (m_activeUnit != s) {
+                    glActiveTexture(GL_TEXTURE0 + s);
+                    m_activeUnit = s;
+                }
+                glBindTexture(GL_TEXTURE_2D, name);
+                m_boundTextures[s] = name;
+            }
+        }
+        m_textureDirty = m_samplerDirty = 0;
+    }
+    if (fvf != m_attribFvf || buffer != m_attribBuffer || offset != m_attribOffset || stride != m_attribStride)
+        SetupVertexAttributes(fvf, buffer, offset, stride);
+    if (m_programOverride) {
+        if (m_boundProgram != m_programOverride) {
+            glUseProgram(m_programOverride);
+            m_boundProgram = m_programOverride;
+        }
+        return D3D_OK;
+    }
+    ApplyFfp(type, fvf);
+    return m_program ? D3D_OK : D3DERR_DRIVERINTERNALERROR;
+}
+
+void PortDevice::CountDraw(D3DPRIMITIVETYPE type, UINT primitives) {
+    ++m_frameDraws;
+    ++m_totalDraws;
+    if (type >= D3DPT_TRIANGLELIST) {
+        m_frameTriangles += primitives;
+        m_totalTriangles += primitives;
+    }
+}
+
+HRESULT PortDevice::DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, UINT primitiveCount) {
+    const GLenum mode = GLMode(type);
+    if (!mode || primitiveCount > m_caps.MaxPrimitiveCount) return D3DERR_INVALIDCALL;
+    const Stream& s = m_streams[0];
+    const UINT vertexSize = PortFvfSize(m_fvf);
+    if (!s.buffer || (!m_fvf && !m_programOverride) || s.stride == 0) return D3DERR_INVALIDCALL;
+    if (primitiveCount == 0) return D3D_OK;
+    const uint64_t count = VertexCount(type, primitiveCount);
+    const uint64_t end = s.offset + (static_cast<uint64_t>(startVertex) + count - 1) * s.stride + std::max(vertexSize, 1u);
+    if (end > s.buffer->Size()) return D3DERR_INVALIDCALL;
+    if (m_lostState) return D3D_OK;
+    if (HRESULT hr = PrepareDraw(type, m_fvf, s.buffer->Name(), s.offset, s.stride); FAILED(hr)) return hr;
+    glDrawArrays(mode, static_cast<GLint>(startVertex), static_cast<GLsizei>(count));
+    CountDraw(type, primitiveCount);
+    return D3D_OK;
+}
+
+HRESULT PortDevice::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertexIndex, UINT, UINT, UINT startIndex,
+                                         UINT primitiveCount) {
+    const GLenum mode = GLMode(type);
+    if (!mode || primitiveCount > m_caps.MaxPrimitiveCount) return D3DERR_INVALIDCALL;
+    const Stream& s = m_streams[0];
+    const UINT vertexSize = std::max(PortFvfSize(m_fvf), 1u);
+    if (!s.buffer || !m_indices || (!m_fvf && !m_programOverride) || s.stride == 0) return D3DERR_INVALIDCALL;
+    if (primitiveCount == 0) return D3D_OK;
+    const uint64_t count = VertexCount(type, primitiveCount);
+    if (static_cast<uint64_t>(startIndex) + count > m_indices->Count()) return D3DERR_INVALIDCALL;
+    // Every vertex the indices reach must lie inside the vertex buffer.
+    uint32_t lowest, highest;
+    m_indices->Range(startIndex, static_cast<UINT>(count), lowest, highest);
+    const uint64_t available =
+        s.buffer->Size() < s.offset + vertexSize ? 0 : (s.buffer->Size() - s.offset - vertexSize) / s.stride + 1;
+    const int64_t first = static_cast<int64_t>(baseVertexIndex) + lowest;
+    const int64_t last = static_cast<int64_t>(baseVertexIndex) + highest;
+    if (first < 0 || last >= static_cast<int64_t>(available)) return D3DERR_INVALIDCALL;
+    if (m_lostState) return D3D_OK;
+    if (HRESULT hr = PrepareDraw(type, m_fvf, s.buffer->Name(), s.offset, s.stride); FAILED(hr)) return hr;
+    BindElementBuffer(m_indices->Name());
+    const UINT size = m_indices->IndexSize();
+    glDrawElementsBaseVertex(mode, static_cast<GLsizei>(count), size == 4 ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT,
+                             reinterpret_cast<const void*>(static_cast<uintptr_t>(startIndex) * size), baseVertexIndex);
+    CountDraw(type, primitiveCount);
+    return D3D_OK;
+}
+
+UINT PortDevice::StreamUpload(const void* data, UINT size, UINT) {
+    // A ring of vertex data: writes go behind the previous ones without
+    // waiting; when it is full a fresh store is started.
+    m_streamPos = (m_streamPos + 15u) & ~15u;
+    glBindBuffer(GL_COPY_WRITE_BUFFER, m_stream);
+    if (size > m_streamSize) {
+        m_streamSize = std::max<UINT>(size, std::max<UINT>(m_streamSize * 2, 1u << 20));
+        glBufferData(GL_COPY_WRITE_BUFFER, m_streamSize, nullptr, GL_STREAM_DRAW);
+        m_streamPos = 0;
+    } else if (m_streamPos + size > m_streamSize) {
+        glBufferData(GL_COPY_WRITE_BUFFER, m_streamSize, nullptr, GL_STREAM_DRAW);
+        m_streamPos = 0;
+    }
+    const UINT at = m_streamPos;
+    void* target = glMapBufferRange(GL_COPY_WRITE_BUFFER, at, size,
+                                    GL_MAP_WRITE_BIT | GL_MAP_UNSYNCHRONIZED_BIT | GL_MAP_INVALIDATE_RANGE_BIT);
+    if (target) {
+        std::memcpy(target, data, size);
+        glUnmapBuffer(GL_COPY_WRITE_BUFFER);
+    } else {
+        glBufferSubData(GL_COPY_WRITE_BUFFER, at, size, data);
+    }
+    m_streamPos += size;
+    return at;
+}
+
+HRESULT PortDevice::DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT primitiveCount, const void* data, UINT stride) {
+    const GLenum mode = GLMode(type);
+    if (!mode || !data || stride == 0 || primitiveCount > m_caps.MaxPrimitiveCount) return D3DERR_INVALIDCALL;
+    if (!m_fvf && !m_programOverride) return D3DERR_INVALIDCALL;
+    // Direct3D unbinds stream 0 after a draw from user memory.
+    m_streams[0] = Stream{};
+    if (primitiveCount == 0) return D3D_OK;
+    if (m_lostState) return D3D_OK;
+    const uint64_t count = VertexCount(type, primitiveCount);
+    const uint64_t bytes = (count - 1) * stride + std::max(PortFvfSize(m_fvf), 1u);
+    if (bytes > 0x7FFFFFFF) return D3DERR_INVALIDCALL;
+    Activate();
+    const UINT at = StreamUpload(data, static_cast<UINT>(bytes), 16);
+    if (HRESULT hr = PrepareDraw(type, m_fvf, m_stream, at, stride); FAILED(hr)) return hr;
+    glDrawArrays(mode, 0, static_cast<GLsizei>(count));
+    CountDraw(type, primitiveCount);
+    return D3D_OK;
+}
+
+HRESULT PortDevice::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minVertexIndex, UINT numVertices,
+                                           UINT primitiveCount, const void* indexData, D3DFORMAT indexFormat,
+                                           const void* vertexData, UINT stride) {
+    const GLenum mode = GLMode(type);
+    if (!mode || !indexData || !vertexData || stride == 0 || primitiveCount > m_caps.MaxPrimitiveCount)
+        return D3DERR_INVALIDCALL;
+    if (indexFormat != D3DFMT_INDEX16 && indexFormat != D3DFMT_INDEX32) return D3DERR_INVALIDCALL;
+    if (!m_fvf && !m_programOverride) return D3DERR_INVALIDCALL;
+    m_streams[0] = Stream{};
+    m_indices = nullptr;
+    if (primitiveCount == 0 || numVertices == 0) return D3D_OK;
+    const uint64_t count = VertexCount(type, primitiveCount);
+    const UINT indexSize = indexFormat == D3DFMT_INDEX32 ? 4 : 2;
+    // The indices may only reach the vertices the caller declared.
+    for (uint64_t i = 0; i < count; ++i) {
+        uint32_t v;
+        if (indexSize == 4) std::memcpy(&v, static_cast<const uint8_t*>(indexData) + i * 4, 4);
+        else {
+            uint16_t v16;
+            std::memcpy(&v16, static_cast<const uint8_t*>(indexData) + i * 2, 2);
+            v = v16;
+        }
+        if (v < minVertexIndex || v >= static_cast<uint64_t>(minVertexIndex) + numVertices) return D3DERR_INVALIDCALL;
+    }
+    if (m_lostState) return D3D_OK;
+    const uint64_t bytes = static_cast<uint64_t>(numVertices - 1) * stride + std::max(PortFvfSize(m_fvf), 1u);
+    if (bytes > 0x7FFFFFFF || count * indexSize > 0x7FFFFFFF) return D3DERR_INVALIDCALL;
+    Activate();
+    const UINT at = StreamUpload(static_cast<const uint8_t*>(vertexData) + static_cast<size_t>(minVertexIndex) * stride,
+                                 static_cast<UINT>(bytes), 16);
+    // Indices go into their own ring.
+    const UINT indexBytes = static_cast<UINT>(count * indexSize);
+    m_streamIndexPos = (m_streamIndexPos + 3u) & ~3u;
+    glBindBuffer(GL_COPY_WRITE_BUFFER, m_streamIndex);
+    if (indexBytes > m_streamIndexSize || m_streamIndexPos + indexBytes > m_streamIndexSize) {
+        m_streamIndexSize = std::max<UINT>(m_streamIndexSize, std::max<UINT>(indexBytes, 1u << 18));
+        glBufferData(GL_COPY_WRITE_BUFFER, m_streamIndexSize, nullptr, GL_STREAM_DRAW);
+        m_streamIndexPos = 0;
+    }
+    const UINT indexAt = m_streamIndexPos;
+    glBufferSubData(GL_COPY_WRITE_BUFFER, indexAt, indexBytes, indexData);
+    m_streamIndexPos += indexBytes;
+    if (HRESULT hr = PrepareDraw(type, m_fvf, m_stream, at, stride); FAILED(hr)) return hr;
+    BindElementBuffer(m_streamIndex);
+    glDrawElementsBaseVertex(mode, static_cast<GLsizei>(count), indexSize == 4 ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT,
+                             reinterpret_cast<const void*>(static_cast<uintptr_t>(indexAt)),
+                             -static_cast<GLint>(minVertexIndex));
+    CountDraw(type, primitiveCount);
+    return D3D_OK;
+}

@@ -1,0 +1,77 @@
+// Internal: the fixed-function pipeline as generated GLSL, one program per
+// combination of the states that change the code.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "port/d3d9/gl.h"
+
+// Vertex attribute locations every program (generated or supplied) uses.
+enum PortAttrib : GLuint {
+    PORT_ATTRIB_POSITION = 0,
+    PORT_ATTRIB_NORMAL = 1,
+    PORT_ATTRIB_PSIZE = 2,
+    PORT_ATTRIB_DIFFUSE = 3,
+    PORT_ATTRIB_SPECULAR = 4,
+    PORT_ATTRIB_TEXCOORD0 = 5,  // texture coordinate sets 0..7 at 5..12
+    PORT_ATTRIB_COUNT = 13
+};
+
+struct PortFfpStage {
+    uint8_t colorOp, colorArg0, colorArg1, colorArg2;
+    uint8_t alphaOp, alphaArg0, alphaArg1, alphaArg2;
+    uint8_t resultTemp, texCoord, hasTexture, pad;
+};
+
+// Only byte members: compared and hashed as raw bytes, always zero-filled.
+struct PortFfpKey {
+    uint8_t posType;  // 0 XYZ, 1 XYZRHW, 2 XYZW
+    uint8_t hasNormal, hasPSize, hasDiffuse, hasSpecular, texCoordCount;
+    uint8_t lighting, dirLights, pointLights, spotLights, specular, localViewer, normalize;
+    uint8_t diffuseSource, ambientSource, specularSource, emissiveSource;  // 0 material, 1 colour 1, 2 colour 2
+    uint8_t fogMode;  // 0 none, 1 per vertex, 2 per pixel (table), 3 from specular alpha
+    uint8_t fogFunc;  // D3DFOGMODE for modes 1 and 2
+    uint8_t rangeFog;
+    uint8_t points, pointScale, pointSprite;
+    uint8_t alphaFunc;  // 0 = alpha test off, else D3DCMPFUNC
+    uint8_t flatShade;
+    uint8_t clipControl;  // 0: depth is remapped to -w..w in the vertex stage
+    uint8_t stageCount;
+    PortFfpStage stages[8];
+
+    PortFfpKey() { std::memset(this, 0, sizeof(*this)); }
+    bool operator==(const PortFfpKey& o) const { return std::memcmp(this, &o, sizeof(*this)) == 0; }
+};
+
+struct PortFfpKeyHash {
+    size_t operator()(const PortFfpKey& k) const {
+        const auto* p = reinterpret_cast<const unsigned char*>(&k);
+        uint64_t h = 1469598103934665603ull;
+        for (size_t i = 0; i < sizeof(k); ++i) h = (h ^ p[i]) * 1099511628211ull;
+        return static_cast<size_t>(h);
+    }
+};
+
+enum PortUniformGroup { PORT_UG_TRANSFORM, PORT_UG_LIGHTS, PORT_UG_MATERIAL, PORT_UG_MISC, PORT_UG_SCREEN, PORT_UG_COUNT };
+
+struct PortFfpProgram {
+    GLuint program = 0;
+    // Uniform locations (-1 when the program does not use one).
+    GLint wvp = -1, wv = -1, nrm = -1, screen = -1, viewportRect = -1;
+    GLint matDiffuse = -1, matAmbient = -1, matSpecular = -1, matEmissive = -1, matPower = -1, globalAmbient = -1;
+    GLint lightPos = -1, lightDir = -1, lightDiffuse = -1, lightSpecular = -1, lightAmbient = -1, lightAtt = -1,
+          lightSpot = -1;
+    GLint fog = -1, fogColor = -1, point = -1, pointScale = -1;
+    GLint tfactor = -1, stageConst = -1, alphaRef = -1;
+    uint64_t generation[PORT_UG_COUNT] = {};
+};
+
+// Builds the GLSL sources for a key.
+void PortFfpSources(const PortFfpKey& key, std::string& vertex, std::string& fragment);
+// Compiles and links a program with the attribute locations above; on failure
+// returns 0 and puts the compiler's log in 'log'.
+GLuint PortLinkProgram(const std::string& vertex, const std::string& fragment, std::string& log);
+// Compiles the program of a key and reads its uniform locations.
+bool PortBuildFfpProgram(const PortFfpKey& key, PortFfpProgram& out, std::string& log);

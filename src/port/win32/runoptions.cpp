@@ -1,0 +1,63 @@
+#include "port/win32/runoptions.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "port/win32/afxwin.h"
+
+namespace {
+PortRunOptions g_options;
+bool g_loaded = false;
+uint64_t g_frames = 0;
+bool g_closePosted = false;
+
+long long ReadNumber(const char* name) {
+    const char* text = std::getenv(name);
+    if (!text || !*text) return -1;
+    char* end = nullptr;
+    long long value = std::strtoll(text, &end, 10);
+    if (end == text || value < 0) return -1;
+    return value;
+}
+
+void Load() {
+    g_options = PortRunOptions{};
+    g_options.frames = ReadNumber("TARNWICK_FRAMES");
+    g_options.stepMs = ReadNumber("TARNWICK_STEP_MS");
+    if (const char* s = std::getenv("TARNWICK_SCREENSHOT")) g_options.screenshot = s;
+    if (const char* s = std::getenv("TARNWICK_STATS")) g_options.stats = s;
+    const char* driver = std::getenv("SDL_VIDEODRIVER");
+    g_options.offscreenDriver = driver && std::strcmp(driver, "offscreen") == 0;
+    g_loaded = true;
+}
+}  // namespace
+
+const PortRunOptions& PortRun() {
+    if (!g_loaded) Load();
+    return g_options;
+}
+
+void PortRunReload() {
+    Load();
+    g_frames = 0;
+    g_closePosted = false;
+}
+
+bool PortIsHeadless() {
+    const PortRunOptions& o = PortRun();
+    return o.offscreenDriver || o.frames >= 0;
+}
+
+uint64_t PortPresentedFrames() { return g_frames; }
+
+void PortFramePresented(HWND deviceWindow) {
+    ++g_frames;
+    const PortRunOptions& o = PortRun();
+    if (o.frames >= 0 && !g_closePosted && g_frames >= static_cast<uint64_t>(o.frames)) {
+        g_closePosted = true;
+        CWnd* main = AfxGetMainWnd();
+        HWND target = main && main->GetSafeHwnd() ? main->GetSafeHwnd() : deviceWindow;
+        if (target) PostMessageW(target, WM_CLOSE, 0, 0);
+    }
+}

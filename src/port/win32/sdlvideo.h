@@ -1,0 +1,14 @@
+// Internal: SDL video start-up shared by windows, message boxes and the device.
+#pragma once
+
+#include <SDL.h>
+
+#include "port/win32/wintypes.h"
+
+// Starts SDL's video subsystem once, with the OpenGL attributes every window
+// is created with. False (and logged) when no video driver can start.
+bool PortEnsureVideo();
+// The SDL window behind a window handle, or null.
+SDL_Window* PortSdlWindow(HWND window);
+// The window handle of an SDL window ID, or null.
+HWND PortWindowFromSdlId(Uint32 id);
