@@ -176,7 +176,11 @@ public:
                                       HANDLE*) override {
         return E_NOTIMPL;
     }
+    HRESULT CreateOffscreenPlainSurface(UINT, UINT, D3DFORMAT, D3DPOOL, IDirect3DSurface9**, HANDLE*) override {
+        return E_NOTIMPL;
+    }
     HRESULT CreateQuery(D3DQUERYTYPE, IDirect3DQuery9**) override { return E_NOTIMPL; }
+    HRESULT GetRenderTargetData(IDirect3DSurface9*, IDirect3DSurface9*) override { return E_NOTIMPL; }
     HRESULT SetRenderTarget(DWORD, IDirect3DSurface9*) override { return E_NOTIMPL; }
     HRESULT GetRenderTarget(DWORD, IDirect3DSurface9**) override { return E_NOTIMPL; }
     HRESULT SetDepthStencilSurface(IDirect3DSurface9*) override { return E_NOTIMPL; }
