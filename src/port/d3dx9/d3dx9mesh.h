@@ -127,6 +127,13 @@ struct D3DXATTRIBUTEWEIGHTS {
 };
 typedef D3DXATTRIBUTEWEIGHTS* LPD3DXATTRIBUTEWEIGHTS;
 
+struct D3DXEFFECTDEFAULT;
+struct D3DXEFFECTINSTANCE {
+    LPSTR pEffectFilename;
+    DWORD NumDefaults;
+    D3DXEFFECTDEFAULT* pDefaults;
+};
+
 // ---------------------------------------------------------------------------
 // Interfaces
 // ---------------------------------------------------------------------------

@@ -1,0 +1,434 @@
+#include "fake_device.h"
+#include "port/d3dx9/d3dx9mesh.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Two unit quads side by side, the left one red and textured, the right one
+// green; the right quad is one polygon of four corners.
+const char kTwoMaterials[] = R"(xof 0302txt 0064
+Material Red {
+ 1.000000;0.000000;0.000000;1.000000;;
+ 20.000000;
+ 0.500000;0.500000;0.500000;;
+ 0.000000;0.000000;0.000000;;
+ TextureFilename { "textures\\wall.bmp"; }
+}
+Frame Root {
+ FrameTransformMatrix {
+  1.0,0.0,0.0,0.0, 0.0,1.0,0.0,0.0, 0.0,0.0,1.0,0.0, 0.0,0.0,5.0,1.0;;
+ }
+ Mesh Quads {
+  8;
+  0.0;0.0;0.0;,
+  0.0;1.0;0.0;,
+  1.0;1.0;0.0;,
+  1.0;0.0;0.0;,
+  1.0;0.0;0.0;,
+  1.0;1.0;0.0;,
+  2.0;1.0;0.0;,
+  2.0;0.0;0.0;;
+  3;
+  3;0,1,2;,
+  3;0,2,3;,
+  4;4,5,6,7;;
+  MeshMaterialList {
+   2;
+   3;
+   0,0,1;;
+   {Red}
+   Material Green {
+    0.000000;1.000000;0.000000;0.500000;;
+    5.000000;
+    0.000000;0.000000;0.000000;;
+    0.100000;0.200000;0.300000;;
+   }
+  }
+  MeshNormals {
+   1;
+   0.0;0.0;-1.0;;
+   3;
+   3;0,0,0;,
+   3;0,0,0;,
+   4;0,0,0,0;;
+  }
+  MeshTextureCoords {
+   8;
+   0.0;1.0;,
+   0.0;0.0;,
+   1.0;0.0;,
+   1.0;1.0;,
+   0.0;1.0;,
+   0.0;0.0;,
+   1.0;0.0;,
+   1.0;1.0;;
+  }
+ }
+}
+)";
+
+struct XVertex {
+    float x, y, z, nx, ny, nz, u, v;
+};
+
+class XFile : public ::testing::Test {
+protected:
+    void TearDown() override { device->Release(); }
+    HRESULT load(const std::string& text, ID3DXMesh** mesh, ID3DXBuffer** mats = nullptr, DWORD* n = nullptr) {
+        return D3DXLoadMeshFromXInMemory(text.data(), (DWORD)text.size(), D3DXMESH_SYSTEMMEM, device, nullptr, mats,
+                                         nullptr, n, mesh);
+    }
+    testdev::Device9* device = new testdev::Device9;
+};
+
+} // namespace
+
+TEST_F(XFile, TwoMaterialsGiveTwoSubsetsWithTheirMaterials) {
+    ID3DXMesh* mesh = nullptr;
+    ID3DXBuffer* mats = nullptr;
+    DWORD count = 0;
+    ASSERT_EQ(load(kTwoMaterials, &mesh, &mats, &count), D3D_OK);
+    ASSERT_EQ(count, 2u);
+    EXPECT_EQ(mesh->GetNumFaces(), 4u); // the quad becomes two triangles
+    EXPECT_EQ(mesh->GetFVF(), (DWORD)(D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX1));
+
+    const D3DXMATERIAL* m = static_cast<const D3DXMATERIAL*>(mats->GetBufferPointer());
+    EXPECT_FLOAT_EQ(m[0].MatD3D.Diffuse.r, 1.0f);
+    EXPECT_FLOAT_EQ(m[0].MatD3D.Diffuse.g, 0.0f);
+    EXPECT_FLOAT_EQ(m[0].MatD3D.Ambient.r, 1.0f); // ambient follows diffuse
+    EXPECT_FLOAT_EQ(m[0].MatD3D.Power, 20.0f);
+    EXPECT_FLOAT_EQ(m[0].MatD3D.Specular.g, 0.5f);
+    ASSERT_NE(m[0].pTextureFilename, nullptr);
+    EXPECT_STREQ(m[0].pTextureFilename, "textures\\wall.bmp");
+    EXPECT_FLOAT_EQ(m[1].MatD3D.Diffuse.g, 1.0f);
+    EXPECT_FLOAT_EQ(m[1].MatD3D.Diffuse.a, 0.5f);
+    EXPECT_FLOAT_EQ(m[1].MatD3D.Ambient.a, 0.5f);
+    EXPECT_FLOAT_EQ(m[1].MatD3D.Emissive.b, 0.3f);
+    EXPECT_FLOAT_EQ(m[1].MatD3D.Power, 5.0f);
+    EXPECT_EQ(m[1].pTextureFilename, nullptr);
+
+    // Subset 0 is the left quad, subset 1 the right one; the frame moved both to z = 5.
+    DWORD n = 0;
+    mesh->GetAttributeTable(nullptr, &n);
+    EXPECT_EQ(n, 2u);
+    for (DWORD subset = 0; subset < 2; ++subset) {
+        device->draws.clear();
+        ASSERT_EQ(mesh->DrawSubset(subset), D3D_OK);
+        const std::vector<float> tris = device->drawnTriangles();
+        ASSERT_EQ(tris.size(), 18u);
+        for (size_t i = 0; i < tris.size(); i += 3) {
+            EXPECT_GE(tris[i], subset == 0 ? 0.0f : 1.0f);
+            EXPECT_LE(tris[i], subset == 0 ? 1.0f : 2.0f);
+            EXPECT_FLOAT_EQ(tris[i + 2], 5.0f);
+        }
+    }
+
+    // The file's own winding, normals and texture coordinates come back.
+    XVertex* v = nullptr;
+    uint16_t* ib = nullptr;
+    ASSERT_EQ(mesh->LockVertexBuffer(D3DLOCK_READONLY, (void**)&v), D3D_OK);
+    ASSERT_EQ(mesh->LockIndexBuffer(D3DLOCK_READONLY, (void**)&ib), D3D_OK);
+    for (DWORD f = 0; f < mesh->GetNumFaces(); ++f) {
+        const XVertex &a = v[ib[f * 3]], &b = v[ib[f * 3 + 1]], &c = v[ib[f * 3 + 2]];
+        D3DXVECTOR3 e1(b.x - a.x, b.y - a.y, b.z - a.z), e2(c.x - a.x, c.y - a.y, c.z - a.z), nrm;
+        D3DXVec3Cross(&nrm, &e1, &e2);
+        EXPECT_LT(nrm.z, 0.0f) << "face " << f << " keeps the file's clockwise order";
+        EXPECT_FLOAT_EQ(a.nz, -1.0f);
+        // Texture v grows downward as in the file: the corner at y = 1 has v = 0.
+        EXPECT_FLOAT_EQ(a.v, a.y == 1.0f ? 0.0f : 1.0f);
+    }
+    mesh->UnlockIndexBuffer();
+    mesh->UnlockVertexBuffer();
+    mats->Release();
+    mesh->Release();
+}
+
+TEST_F(XFile, MeshWithoutNormalsOrMaterialsGetsADefaultMaterial) {
+    const std::string text = R"(xof 0302txt 0032
+Mesh Tri {
+ 3;
+ 0.0;0.0;0.0;,
+ 0.0;1.0;0.0;,
+ 1.0;0.0;0.0;;
+ 1;
+ 3;0,1,2;;
+}
+)";
+    ID3DXMesh* mesh = nullptr;
+    ID3DXBuffer* mats = nullptr;
+    DWORD count = 0;
+    ASSERT_EQ(load(text, &mesh, &mats, &count), D3D_OK);
+    EXPECT_EQ(mesh->GetFVF() & D3DFVF_NORMAL, 0u);
+    EXPECT_EQ(mesh->GetNumFaces(), 1u);
+    EXPECT_EQ(count, 1u);
+    device->draws.clear();
+    EXPECT_EQ(mesh->DrawSubset(0), D3D_OK);
+    EXPECT_EQ(device->draws.size(), 1u);
+    mats->Release();
+    mesh->Release();
+}
+
+namespace {
+
+// Token stream of the binary encoding.
+struct BinWriter {
+    std::string out;
+    bool doubles = false;
+    void word(uint16_t v) { out.append(reinterpret_cast<const char*>(&v), 2); }
+    void dword(uint32_t v) { out.append(reinterpret_cast<const char*>(&v), 4); }
+    void name(const std::string& n) {
+        word(1);
+        dword((uint32_t)n.size());
+        out += n;
+    }
+    void string(const std::string& s) {
+        word(2);
+        dword((uint32_t)s.size());
+        out += s;
+        dword(0x14); // terminating semicolon
+    }
+    void ints(std::initializer_list<uint32_t> v) {
+        word(6);
+        dword((uint32_t)v.size());
+        for (uint32_t x : v) dword(x);
+    }
+    void floats(std::initializer_list<double> v) {
+        word(7);
+        dword((uint32_t)v.size());
+        for (double x : v) {
+            if (doubles) {
+                out.append(reinterpret_cast<const char*>(&x), 8);
+            } else {
+                const float f = (float)x;
+                out.append(reinterpret_cast<const char*>(&f), 4);
+            }
+        }
+    }
+    void open() { word(0x0A); }
+    void close() { word(0x0B); }
+};
+
+std::string binaryTriangle(bool doubles) {
+    BinWriter w;
+    w.doubles = doubles;
+    w.out = doubles ? "xof 0302bin 0064" : "xof 0302bin 0032";
+    w.name("Mesh");
+    w.name("Tri");
+    w.open();
+    w.ints({3});
+    w.floats({0, 0, 0, 0, 1, 0, 1, 0, 0});
+    w.ints({1, 3, 0, 1, 2});
+    w.name("MeshMaterialList");
+    w.open();
+    w.ints({1, 1, 0});
+    w.name("Material");
+    w.open();
+    w.floats({0.25, 0.5, 0.75, 1.0, 8.0, 0, 0, 0, 0, 0, 0});
+    w.name("TextureFilename");
+    w.open();
+    w.string("maps\\stone.png");
+    w.close();
+    w.close();
+    w.close();
+    w.close();
+    return w.out;
+}
+
+// MSZIP: total size, then blocks of (plain size, packed size, "CK", raw deflate).
+std::string compress(const std::string& plainFile, const char* format) {
+    const std::string body = plainFile.substr(16);
+    std::string out = std::string("xof 0302") + format + "0032";
+    const uint32_t total = (uint32_t)(body.size() + 16);
+    out.append(reinterpret_cast<const char*>(&total), 4);
+    std::string history;
+    for (size_t at = 0; at < body.size(); at += 32768) {
+        const std::string block = body.substr(at, 32768);
+        z_stream zs{};
+        deflateInit2(&zs, 9, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+        if (!history.empty()) {
+            const size_t dict = std::min<size_t>(history.size(), 32768);
+            deflateSetDictionary(&zs, reinterpret_cast<const Bytef*>(history.data() + history.size() - dict), (uInt)dict);
+        }
+        std::string packed(deflateBound(&zs, block.size()) + 16, '\0');
+        zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(block.data()));
+        zs.avail_in = (uInt)block.size();
+        zs.next_out = reinterpret_cast<Bytef*>(packed.data());
+        zs.avail_out = (uInt)packed.size();
+        deflate(&zs, Z_FINISH);
+        packed.resize(zs.total_out);
+        deflateEnd(&zs);
+        const uint16_t plainSize = (uint16_t)block.size(), packedSize = (uint16_t)(packed.size() + 2);
+        out.append(reinterpret_cast<const char*>(&plainSize), 2);
+        out.append(reinterpret_cast<const char*>(&packedSize), 2);
+        out += "CK" + packed;
+        history += block;
+    }
+    return out;
+}
+
+} // namespace
+
+TEST_F(XFile, BinaryFilesWithSingleAndDoubleFloats) {
+    for (bool doubles : {false, true}) {
+        ID3DXMesh* mesh = nullptr;
+        ID3DXBuffer* mats = nullptr;
+        DWORD count = 0;
+        ASSERT_EQ(load(binaryTriangle(doubles), &mesh, &mats, &count), D3D_OK) << doubles;
+        EXPECT_EQ(mesh->GetNumFaces(), 1u);
+        EXPECT_EQ(count, 1u);
+        const D3DXMATERIAL* m = static_cast<const D3DXMATERIAL*>(mats->GetBufferPointer());
+        EXPECT_FLOAT_EQ(m[0].MatD3D.Diffuse.b, 0.75f);
+        EXPECT_FLOAT_EQ(m[0].MatD3D.Power, 8.0f);
+        EXPECT_STREQ(m[0].pTextureFilename, "maps\\stone.png");
+        float* v = nullptr;
+        mesh->LockVertexBuffer(D3DLOCK_READONLY, (void**)&v);
+        EXPECT_EQ(v[4], 1.0f); // vertex 1 is (0, 1, 0)
+        EXPECT_EQ(v[6], 1.0f); // vertex 2 is (1, 0, 0)
+        mesh->UnlockVertexBuffer();
+        mats->Release();
+        mesh->Release();
+    }
+}
+
+TEST_F(XFile, CompressedTextAndBinaryLoadLikeTheirPlainForms) {
+    // Enough text for several 32 KB blocks, so blocks use their history.
+    std::string big = kTwoMaterials;
+    big += "\n";
+    for (int i = 0; i < 3000; ++i) big += "// padding comment line " + std::to_string(i) + "\n";
+    for (const auto& [plain, format] : {std::pair{big, "tzip"}, std::pair{binaryTriangle(false), "bzip"}}) {
+        ID3DXMesh* a = nullptr;
+        ID3DXMesh* b = nullptr;
+        ASSERT_EQ(load(plain, &a), D3D_OK);
+        const std::string packed = compress(plain, format);
+        ASSERT_LT(packed.size(), plain.size() + 64);
+        ASSERT_EQ(load(packed, &b), D3D_OK) << format;
+        EXPECT_EQ(a->GetNumFaces(), b->GetNumFaces());
+        EXPECT_EQ(a->GetNumVertices(), b->GetNumVertices());
+        void *va = nullptr, *vb = nullptr;
+        a->LockVertexBuffer(D3DLOCK_READONLY, &va);
+        b->LockVertexBuffer(D3DLOCK_READONLY, &vb);
+        EXPECT_EQ(std::memcmp(va, vb, a->GetNumVertices() * a->GetNumBytesPerVertex()), 0);
+        a->UnlockVertexBuffer();
+        b->UnlockVertexBuffer();
+        // A damaged stream or a lying size fails cleanly.
+        std::string broken = packed;
+        broken[30] ^= 0x55;
+        ID3DXMesh* c = nullptr;
+        EXPECT_TRUE(FAILED(load(broken, &c)));
+        std::string huge = packed;
+        const uint32_t lie = 0xFFFFFFF0u;
+        std::memcpy(huge.data() + 16, &lie, 4);
+        EXPECT_TRUE(FAILED(load(huge, &c)));
+        a->Release();
+        b->Release();
+    }
+}
+
+TEST_F(XFile, BadDataFailsWithAnError) {
+    ID3DXMesh* mesh = nullptr;
+    EXPECT_EQ(load("not an x file at all, really not", &mesh), D3DXERR_INVALIDDATA);
+    EXPECT_EQ(load("xof", &mesh), D3DXERR_INVALIDDATA);
+    const std::string full = kTwoMaterials;
+    for (size_t cut : {20u, 100u, 300u, 600u, 900u}) {
+        EXPECT_TRUE(FAILED(load(full.substr(0, cut), &mesh))) << "cut at " << cut;
+        EXPECT_EQ(mesh, nullptr);
+    }
+    EXPECT_EQ(D3DXLoadMeshFromXInMemory(full.data(), (DWORD)full.size(), 0, nullptr, nullptr, nullptr, nullptr,
+                                        nullptr, &mesh),
+              D3DERR_INVALIDCALL);
+}
+
+TEST_F(XFile, OutOfRangeIndicesAndCountsAreSafe) {
+    const std::string badIndex = R"(xof 0302txt 0032
+Mesh Tri {
+ 3;
+ 0.0;0.0;0.0;,
+ 0.0;1.0;0.0;,
+ 1.0;0.0;0.0;;
+ 1;
+ 3;0,1,70000;;
+}
+)";
+    ID3DXMesh* mesh = nullptr;
+    const HRESULT hr = load(badIndex, &mesh);
+    if (SUCCEEDED(hr)) {
+        // Any index that survives must address a real vertex.
+        uint16_t* ib = nullptr;
+        mesh->LockIndexBuffer(D3DLOCK_READONLY, (void**)&ib);
+        for (DWORD i = 0; i < mesh->GetNumFaces() * 3; ++i) EXPECT_LT(ib[i], mesh->GetNumVertices());
+        mesh->UnlockIndexBuffer();
+        mesh->Release();
+    }
+    const std::string hugeCount = R"(xof 0302txt 0032
+Mesh Tri {
+ 4000000000;
+ 0.0;0.0;0.0;,
+ 0.0;1.0;0.0;,
+ 1.0;0.0;0.0;;
+ 1;
+ 3;0,1,2;;
+}
+)";
+    EXPECT_TRUE(FAILED(load(hugeCount, &mesh)));
+}
+
+// Seeded random damage to valid files (text, binary, compressed) never
+// crashes the loader, and any mesh it still returns is internally consistent.
+TEST_F(XFile, SurvivesRandomMutations) {
+    std::mt19937 rng(20240601);
+    auto fuzz = [&](const std::string& base, int rounds) {
+        int loaded = 0;
+        for (int round = 0; round < rounds; ++round) {
+            std::string s = base;
+            const int edits = 1 + (int)(rng() % 8);
+            for (int e = 0; e < edits; ++e) {
+                const size_t at = 16 + rng() % (s.size() - 16);
+                switch (rng() % 4) {
+                case 0: s[at] = (char)(rng() % 256); break;
+                case 1: s.erase(at, 1 + rng() % 16); break;
+                case 2: s.insert(at, std::to_string(rng())); break;
+                default: s[at] = "0123456789;,{}"[rng() % 14]; break;
+                }
+                if (s.size() < 24) s = base;
+            }
+            ID3DXMesh* mesh = nullptr;
+            ID3DXBuffer* mats = nullptr;
+            DWORD count = 0;
+            const HRESULT hr = load(s, &mesh, &mats, &count);
+            if (FAILED(hr)) {
+                EXPECT_EQ(mesh, nullptr);
+                continue;
+            }
+            ++loaded;
+            EXPECT_GE(count, 1u);
+            void* ib = nullptr;
+            mesh->LockIndexBuffer(D3DLOCK_READONLY, &ib);
+            const bool wide = mesh->GetOptions() & D3DXMESH_32BIT;
+            for (DWORD i = 0; i < mesh->GetNumFaces() * 3; ++i) {
+                const DWORD v = wide ? static_cast<uint32_t*>(ib)[i] : static_cast<uint16_t*>(ib)[i];
+                EXPECT_LT(v, mesh->GetNumVertices());
+            }
+            mesh->UnlockIndexBuffer();
+            DWORD* attr = nullptr;
+            mesh->LockAttributeBuffer(D3DLOCK_READONLY, &attr);
+            for (DWORD f = 0; f < mesh->GetNumFaces(); ++f) EXPECT_LT(attr[f], count);
+            mesh->UnlockAttributeBuffer();
+            mats->Release();
+            mesh->Release();
+        }
+        return loaded;
+    };
+    const int text = fuzz(kTwoMaterials, 3000);
+    // Small damage often leaves a loadable file: both paths were exercised.
+    EXPECT_GT(text, 100);
+    EXPECT_LT(text, 2900);
+    fuzz(binaryTriangle(false), 1500);
+    fuzz(compress(kTwoMaterials, "tzip"), 1500);
+}
