@@ -32,6 +32,15 @@ protected:
         logger::Logger::SetOption(logger::OptionRepetitions, L"1");
         logger::Logger::Activate(logger::Mock);
         P().clear();
+        // The program is process-wide: every coordinate back at 0, the way
+        // loading does it, through six axes standing at 0.
+        Axis zero[6];
+        for (int i = 0; i < 6; ++i) {
+            zero[i].AxisLetter = L"XYZABC"[i];
+            P().Register(&zero[i]);
+        }
+        P().Reset();
+        P().clear();
         P().SetPause(false, 0);
         P().SetToolSize(0.0f, 0.0f);
         for (auto* axis : {&x, &y, &z, &a}) axis->ValueVariable = L"v";
