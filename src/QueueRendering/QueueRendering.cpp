@@ -1,0 +1,148 @@
+#include "QueueRendering/QueueRendering.h"
+
+#include <cstdio>
+#include <string>
+
+#include "BaseClasses/ParameterString.h"
+#include "Logger/Logger.h"
+#include "Render/Camera/BaseCamera.h"
+#include "Render/Resources/D3DXSTRING.h"
+#include "ResourceManager/ResManager.h"
+
+C_QueueRendering::C_SurfaceSupport C_QueueRendering::SurfaceSupport;
+C_QueueRendering::EffectDrawFunction C_QueueRendering::DrawWithEffect = nullptr;
+
+namespace {
+
+using QueuePool = VORTALEX::memory_pool<C_QueueRendering::C_QueueOne, 32>;
+
+[[maybe_unused]] const bool g_installed = [] {
+    C_QueueRendering::InstallInsert();
+    return true;
+}();
+
+}  // namespace
+
+float GetCameraDistanceSize(C_BaseObject* const& object)
+{
+    return static_cast<float>(static_cast<double>(object->GetDistance(nullptr)) -
+                              static_cast<double>(object->GetRadius()));
+}
+
+// Objects queue themselves through the base object's hook.
+void C_QueueRendering::InstallInsert()
+{
+    C_BaseObject::RenderQueueInsert = [](C_BaseObject* object) { Instance().Add(object); };
+}
+
+C_QueueRendering& C_QueueRendering::Instance()
+{
+    static C_QueueRendering queue;
+    return queue;
+}
+
+C_QueueRendering::~C_QueueRendering()
+{
+    // The pool may already be gone at exit; the queues hold nothing owned.
+    Queues.clear();
+}
+
+std::size_t C_QueueRendering::Add(C_BaseObject* object)
+{
+    if (!object) return Queues.size();
+    if (auto* camera = dynamic_cast<C_BaseCamera*>(object)) {
+        C_QueueOne* queue = QueuePool::Instance().Allocate(camera);
+        Queues.push_back(queue);
+        return Queues.size();
+    }
+    if (Queues.empty()) {
+        LOG_WARNING(L"Попытка добавления объекта в очередь рендеринга до камеры: " << object->Name);
+        return 0;
+    }
+    Queues.back()->Insert(object);
+    return Queues.size();
+}
+
+void C_QueueRendering::ClearQueues()
+{
+    QueuePool& pool = QueuePool::Instance();
+    for (C_QueueOne* queue : Queues) {
+        queue->clear();
+        pool.Release(queue);
+    }
+    Queues.clear();
+}
+
+void C_QueueRendering::Draw(IDirect3DDevice9* device)
+{
+    switch (CommonData().RenderPass) {
+    case 1: DrawOcclusion(device); break;
+    case 0: DrawMain(device); break;
+    default: break;
+    }
+}
+
+void C_QueueRendering::DrawOcclusion(IDirect3DDevice9* device)
+{
+    if (!OcclusionSurface || !SurfaceSupport.Query || !SurfaceSupport.BeginSurface || !SurfaceSupport.EndSurface)
+        return;
+    IDirect3DQuery9* query = SurfaceSupport.Query(OcclusionSurface);
+    if (!query) return;
+    C_CommonData& common = CommonData();
+    common.OcclusionQuery = query;
+    if (!SurfaceSupport.BeginSurface(OcclusionSurface)) return;
+
+    device->SetRenderState(D3DRS_ZENABLE, TRUE);
+    device->SetRenderState(D3DRS_ZWRITEENABLE, TRUE);
+    device->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
+    device->SetRenderState(D3DRS_LIGHTING, FALSE);
+    device->SetRenderState(D3DRS_ALPHATESTENABLE, FALSE);
+    device->SetRenderState(D3DRS_FOGENABLE, FALSE);
+    device->SetRenderState(D3DRS_FILLMODE, D3DFILL_SOLID);
+
+    for (C_QueueOne* queue : Queues) {
+        if (queue->Camera) queue->Camera->Draw(device);
+        std::size_t i = 0;
+        while (i < queue->size()) {
+            common.VisiblePixels = 10000;
+            (*queue)[i]->Draw(device);
+            if (common.VisiblePixels < 1) queue->RemoveAt(i);
+            else ++i;
+        }
+    }
+    SurfaceSupport.EndSurface(OcclusionSurface);
+}
+
+void C_QueueRendering::DrawMain(IDirect3DDevice9* device)
+{
+    for (C_QueueOne* queue : Queues) {
+        if (queue->Camera) queue->Camera->Draw(device);
+        for (std::size_t i = queue->size(); i-- > 0;) {
+            C_BaseObject* object = (*queue)[i];
+            if (object->Effect && DrawWithEffect && object->GetDistance(nullptr) <= object->EffectDistance)
+                DrawWithEffect(object->Effect, object, device);
+            else
+                object->Draw(device);
+        }
+    }
+}
+
+void C_QueueRendering::Load(IDirect3DDevice9*)
+{
+    C_ResManager& manager = C_ResManager::Instance();
+    const std::wstring switchText = ParameterString::ToLower(manager.GetText(L"OcclusionCulling"));
+    if (switchText.find(L"true") == std::wstring::npos) return;
+    const C_CommonData& common = CommonData();
+    // A zero-sized screen would divide by zero; such a surface keeps the
+    // surface's own default height.
+    const int height = common.ScreenWidth > 0 ? 320 * common.ScreenHeight / common.ScreenWidth : 0;
+    wchar_t value[64];
+    std::swprintf(value, 64, L"%i; %i;", 320, height);
+    OcclusionSurface = manager.AddResource(L"C_Surface9", L"OcclusionSurface", value);
+}
+
+void C_QueueRendering::Unload()
+{
+    OcclusionSurface = nullptr;
+    C_BaseResource::Unload();
+}

@@ -1,0 +1,71 @@
+#pragma once
+// The render queue: every frame each camera opens one queue, the visible
+// objects of its module are inserted by distance, and the frame draws all
+// queues twice: once into a small occlusion surface (nearest first, dropping
+// objects with no visible pixel) and once for the image (back to front).
+
+#include <cstdint>
+
+#include "BaseClasses/BaseResource.h"
+#include "Common/memory_pool.h"
+#include "Common/vector.h"
+#include "ResourceManager/VectorSort.h"
+
+class C_BaseCamera;
+class C_D3DXEFFECT;
+
+// Sort key of a queued object: its distance to the current camera minus its
+// radius, computed in double precision and rounded to float.
+float GetCameraDistanceSize(C_BaseObject* const& object);
+
+class C_QueueRendering : public C_BaseResource {
+public:
+    // The objects queued behind one camera, nearest first.
+    class C_QueueOne : public C_VectorSort<C_BaseObject*, float, &GetCameraDistanceSize, 100> {
+    public:
+        C_QueueOne() = default;
+        explicit C_QueueOne(C_BaseCamera* camera) : Camera(camera) {}
+        C_BaseCamera* Camera = nullptr;
+    };
+
+    // What the render-target and effect code provide. Without them no
+    // occlusion pass runs and objects are drawn without their effects.
+    struct C_SurfaceSupport {
+        IDirect3DQuery9* (*Query)(C_BaseResource* surface) = nullptr;
+        bool (*BeginSurface)(C_BaseResource* surface) = nullptr;
+        void (*EndSurface)(C_BaseResource* surface) = nullptr;
+    };
+    static C_SurfaceSupport SurfaceSupport;
+    using EffectDrawFunction = void (*)(C_D3DXEFFECT* effect, C_BaseObject* object, IDirect3DDevice9* device);
+    static EffectDrawFunction DrawWithEffect;
+
+    static C_QueueRendering& Instance();
+    // Makes queued objects come here (done once at start).
+    static void InstallInsert();
+
+    // A camera opens a new queue (the result is the number of queues); any
+    // other object goes into the queue opened last, at its key's position.
+    // Null is ignored.
+    std::size_t Add(C_BaseObject* object);
+
+    // Draws by C_CommonData::RenderPass: 1 the occlusion pass, 0 the image.
+    void Draw(IDirect3DDevice9* device) override;
+
+    // Empties every queue and returns them to their pool.
+    void ClearQueues();
+
+    // Decides occlusion culling from the "OcclusionCulling" text.
+    void Load(IDirect3DDevice9* device) override;
+    // Drops the occlusion surface, then the common release.
+    void Unload() override;
+
+    C_BaseResource* OcclusionSurface = nullptr;   // not owned
+    VORTALEX::vector<C_QueueOne*, 100> Queues;
+
+private:
+    C_QueueRendering() = default;
+    ~C_QueueRendering() override;
+
+    void DrawOcclusion(IDirect3DDevice9* device);
+    void DrawMain(IDirect3DDevice9* device);
+};
