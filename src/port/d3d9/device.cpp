@@ -1795,20 +1795,19 @@ void PortDevice::UploadUniforms(PortFfpProgram& p) {
         p.generation[PORT_UG_SCREEN] = m_generation[PORT_UG_SCREEN];
     }
     if (p.generation[PORT_UG_MATERIAL] != m_generation[PORT_UG_MATERIAL]) {
-        if (p.matDiffuse >= 0) {
-            glUniform4fv(p.matDiffuse, 1, &m_material.Diffuse.r);
-            glUniform4fv(p.matAmbient, 1, &m_material.Ambient.r);
-            glUniform4fv(p.matSpecular, 1, &m_material.Specular.r);
-            glUniform4fv(p.matEmissive, 1, &m_material.Emissive.r);
-            glUniform1f(p.matPower, m_material.Power);
-            float ambient[4];
-            ColorToFloats(m_rs[D3DRS_AMBIENT], ambient);
-            glUniform4fv(p.globalAmbient, 1, ambient);
-        }
+        // Locations a program does not use are -1, which OpenGL ignores.
+        glUniform4fv(p.matDiffuse, 1, &m_material.Diffuse.r);
+        glUniform4fv(p.matAmbient, 1, &m_material.Ambient.r);
+        glUniform4fv(p.matSpecular, 1, &m_material.Specular.r);
+        glUniform4fv(p.matEmissive, 1, &m_material.Emissive.r);
+        glUniform1f(p.matPower, m_material.Power);
+        float ambient[4];
+        ColorToFloats(m_rs[D3DRS_AMBIENT], ambient);
+        glUniform4fv(p.globalAmbient, 1, ambient);
         p.generation[PORT_UG_MATERIAL] = m_generation[PORT_UG_MATERIAL];
     }
     if (p.generation[PORT_UG_LIGHTS] != m_generation[PORT_UG_LIGHTS]) {
-        if (p.lightDiffuse >= 0) {
+        if (p.lightDiffuse >= 0 || p.lightAmbient >= 0) {
             float pos[24] = {}, dir[24] = {}, diffuse[32] = {}, specular[32] = {}, ambient[32] = {}, att[32] = {},
                   spot[24] = {};
             int n = 0;
@@ -1854,7 +1853,7 @@ void PortDevice::UploadUniforms(PortFfpProgram& p) {
             if (n > 0) {
                 if (p.lightPos >= 0) glUniform3fv(p.lightPos, n, pos);
                 if (p.lightDir >= 0) glUniform3fv(p.lightDir, n, dir);
-                glUniform4fv(p.lightDiffuse, n, diffuse);
+                if (p.lightDiffuse >= 0) glUniform4fv(p.lightDiffuse, n, diffuse);
                 if (p.lightSpecular >= 0) glUniform4fv(p.lightSpecular, n, specular);
                 if (p.lightAmbient >= 0) glUniform4fv(p.lightAmbient, n, ambient);
                 if (p.lightAtt >= 0) glUniform4fv(p.lightAtt, n, att);

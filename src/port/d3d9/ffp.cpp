@@ -131,11 +131,12 @@ void PortFfpSources(const PortFfpKey& k, std::string& vertexOut, std::string& fr
         vs << "  eye = (u_wv * p).xyz;\n";
     }
     vs << "  v_eyeDepth = " << (k.rangeFog ? "length(eye)" : "abs(eye.z)") << ";\n";
-    // Colours.
+    // Colours. A distant viewer lies along -z of camera space, where the
+    // camera looks along +z.
     if (k.lighting && !rhw) {
         vs << "  vec3 N = " << (k.hasNormal ? "u_nrm * a_normal" : "vec3(0.0)") << ";\n";
         if (k.normalize && k.hasNormal) vs << "  if (dot(N, N) > 0.0) N = normalize(N);\n";
-        vs << "  vec3 V = " << (k.localViewer ? "normalize(-eye)" : "vec3(0.0, 0.0, 1.0)") << ";\n";
+        vs << "  vec3 V = " << (k.localViewer ? "normalize(-eye)" : "vec3(0.0, 0.0, -1.0)") << ";\n";
         vs << "  vec4 Cd = " << MaterialSource(k.diffuseSource, "u_matDiffuse") << ";\n";
         vs << "  vec4 Ca = " << MaterialSource(k.ambientSource, "u_matAmbient") << ";\n";
         vs << "  vec4 Cs = " << MaterialSource(k.specularSource, "u_matSpecular") << ";\n";
