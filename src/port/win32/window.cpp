@@ -11,6 +11,7 @@
 #include "port/win32/runoptions.h"
 #include "port/win32/sdlvideo.h"
 #include "port/win32/strings.h"
+#include "port/win32/testhooks.h"
 
 struct HWND__ {
     CWnd* owner = nullptr;
@@ -580,4 +581,38 @@ bool PortEnsureVideo() {
     SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
     SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
     return true;
+}
+
+// ---------------------------------------------------------------------------
+// Simulated system events
+// ---------------------------------------------------------------------------
+BOOL PortSimulateMouseMove(HWND window, int x, int y, int dx, int dy) {
+    if (!IsLive(window)) return FALSE;
+    SDL_Event e{};
+    e.type = SDL_MOUSEMOTION;
+    e.motion.windowID = window->sdlId;
+    e.motion.x = x;
+    e.motion.y = y;
+    e.motion.xrel = dx;
+    e.motion.yrel = dy;
+    return SDL_PushEvent(&e) == 1 ? TRUE : FALSE;
+}
+
+BOOL PortSimulateMouseWheel(HWND window, int notches) {
+    if (!IsLive(window)) return FALSE;
+    SDL_Event e{};
+    e.type = SDL_MOUSEWHEEL;
+    e.wheel.windowID = window->sdlId;
+    e.wheel.y = notches;
+    e.wheel.direction = SDL_MOUSEWHEEL_NORMAL;
+    return SDL_PushEvent(&e) == 1 ? TRUE : FALSE;
+}
+
+BOOL PortSimulateFocusLoss(HWND window) {
+    if (!IsLive(window)) return FALSE;
+    SDL_Event e{};
+    e.type = SDL_WINDOWEVENT;
+    e.window.windowID = window->sdlId;
+    e.window.event = SDL_WINDOWEVENT_FOCUS_LOST;
+    return SDL_PushEvent(&e) == 1 ? TRUE : FALSE;
 }
