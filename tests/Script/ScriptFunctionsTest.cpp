@@ -167,3 +167,16 @@ TEST_F(ScriptFunctionsTest, ToLogWritesAWarning)
     Eval("ToLog('Сообщение скрипта')");
     EXPECT_TRUE(Logged(L"Сообщение скрипта"));
 }
+
+TEST_F(ScriptFunctionsTest, DemoScriptsRun)
+{
+    std::string code;
+    for (const char* name : {"mill_axis.lua", "mill.lua"}) {
+        code = ScratchFolder::Read(std::filesystem::path(TW_SOURCE_DIR) / "demo" / "scripts" / name);
+        ASSERT_FALSE(code.empty()) << name;
+        EXPECT_TRUE(C_LuaScriptBase::RunScript(std::string_view(code), std::string_view(name))) << name;
+    }
+    // With no program and no axis every value reads as a resting axis.
+    EXPECT_EQ(Eval("AxisX(0); AxisY(12345); r = ValueX .. ',' .. ValueY"), "0,0");
+    EXPECT_EQ(Eval("r = type(MillFrame)"), "function");
+}

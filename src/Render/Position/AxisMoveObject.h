@@ -55,6 +55,11 @@ public:
     // variable and an axis letter.
     bool UpdateAxis(std::uint32_t now, float& machineValue);
 
+    // The pause key (P): each press pauses or resumes the program. Every
+    // axis calls it at the start of its update, paused or not; only the
+    // first call of a frame counts.
+    static void PollPauseKey();
+
     // The program's effect of one command on this axis.
     void ApplyCommand(std::wstring_view command);
 
@@ -107,6 +112,10 @@ public:
     // running one does nothing.
     void SetPause(bool pause, std::uint32_t now);
     bool IsPaused() const { return m_paused; }
+    // A press of the pause key (the key going down) toggles the pause;
+    // `keyDown` is the key's state in the frame of time `now`, and further
+    // calls in the same frame change nothing.
+    void PauseKey(bool keyDown, std::uint32_t now);
 
     void Register(C_AxisDrive* axis) { push_back(axis); }
     void Unregister(C_AxisDrive* axis);
@@ -158,6 +167,9 @@ private:
     std::size_t m_pendingRead = 0;
     int m_compensation = 0;          // 0 none, 1 left (G41), 2 right (G42)
     std::uint32_t m_pauseStart = 0;
+    bool m_keyDown = false;
+    bool m_keySeen = false;
+    std::uint32_t m_keyFrame = 0;
     bool m_toolRead = false;
     float m_toolDiameter = 0.0f;
     float m_toolLength = 0.0f;

@@ -331,6 +331,15 @@ void C_AxisDrive::C_Programm::SetPause(bool pause, std::uint32_t now)
     }
 }
 
+void C_AxisDrive::C_Programm::PauseKey(bool keyDown, std::uint32_t now)
+{
+    if (m_keySeen && m_keyFrame == now) return;
+    m_keySeen = true;
+    m_keyFrame = now;
+    if (keyDown && !m_keyDown) SetPause(!m_paused, now);
+    m_keyDown = keyDown;
+}
+
 // ---------------------------------------------------------------------------
 // Axes
 // ---------------------------------------------------------------------------
@@ -400,6 +409,14 @@ void C_AxisDrive::LoadAxis(const std::wstring& scriptAttribute, const std::wstri
         if (!maximum.empty()) Maximum = ParameterString::ReadFloat(maximum);
     }
     Programm().Register(this);
+}
+
+void C_AxisDrive::PollPauseKey()
+{
+    // DirectInput scan code of P.
+    constexpr int KeyP = 0x19;
+    const C_BaseObject::C_CommonData& frame = C_BaseObject::CommonData();
+    Programm().PauseKey(frame.Input.KeyDown(KeyP), frame.Time);
 }
 
 void C_AxisDrive::UnloadAxis()

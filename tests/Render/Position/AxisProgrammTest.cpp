@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -391,4 +392,28 @@ TEST_F(AxisProgramm, NegativeFeedIsTheDefaultFeed)
     ASSERT_TRUE(Next());
     EXPECT_EQ(P().GetFeed(), 1000.0f);
     EXPECT_EQ(Duration(), 600u);
+}
+
+TEST_F(AxisProgramm, DemoProgramCutsInsideTheStock)
+{
+    // The demo machine: the stock spans 40 x 30 from the work zero that G54
+    // sets; while the tool is below the top face it must stay over it.
+    P().SetToolSize(2.0f, 6.0f);
+    ASSERT_TRUE(P().LoadProgramm(std::filesystem::path(TW_SOURCE_DIR "/demo/programs/mill.nc").wstring()));
+    int cutting = 0;
+    int commands = 0;
+    while (Next()) {
+        ++commands;
+        if (x.WorkOffset != 0 && z.TargetValue < 0) {
+            ++cutting;
+            EXPECT_GE(x.TargetValue, 1.0f) << P().GetLines()[P().GetNumCommand()];
+            EXPECT_LE(x.TargetValue, 39.0f);
+            EXPECT_GE(y.TargetValue, 1.0f);
+            EXPECT_LE(y.TargetValue, 29.0f);
+        }
+    }
+    EXPECT_GT(cutting, 2 * 180) << "two full circles and the pocket";
+    EXPECT_EQ(P().GetNumCommand() + 1, static_cast<long>(P().GetLines().size()));
+    EXPECT_EQ(x.WorkOffset, 0.0f) << "G52 ends in machine coordinates";
+    EXPECT_EQ(z.TargetValue, 12.0f);
 }

@@ -33,6 +33,7 @@ public:
     }
     void Update() override
     {
+        PollPauseKey();
         if (Programm().IsPaused()) return;
         C_BaseResource::Update();
         float value = 0;
@@ -178,7 +179,7 @@ TEST_F(AxisScene, ScriptsSeeTheCommandTimesTheRulesGive)
     EXPECT_NEAR(Axis(L"AxisY")->Machine, 0.0f, 1e-4);
 }
 
-TEST_F(AxisScene, PausedProgramFreezesTheAxesAndShiftsTheCommand)
+TEST_F(AxisScene, PauseKeyFreezesTheAxesAndShiftsTheCommand)
 {
     C_BaseModule* top = LoadScene("G01 X10 F600\n");
     C_BaseObject::CommonData().Time = 1000;
@@ -187,16 +188,26 @@ TEST_F(AxisScene, PausedProgramFreezesTheAxesAndShiftsTheCommand)
     top->Update();
     const float before = Axis(L"AxisX")->Machine;
     EXPECT_NEAR(before, 2.0f, 0.01f);
-    C_AxisDrive::SetPause(1);
+    // P pressed at 1220 (held for a few frames: one press), released, and
+    // pressed again at 3200.
+    auto& keyP = C_BaseObject::CommonData().Input.Keyboard[0x19];
     for (std::uint32_t t = 1220; t <= 3200; t += 20) {
         C_BaseObject::CommonData().Time = t;
+        keyP = (t <= 1300 || t == 3200) ? 0x80 : 0;
         top->Update();
+        if (t == 1220) {
+            EXPECT_TRUE(C_AxisDrive::Programm().IsPaused());
+        }
+        if (t == 3180) {
+            EXPECT_TRUE(C_AxisDrive::Programm().IsPaused());
+            EXPECT_EQ(Axis(L"AxisX")->Machine, before) << "paused axes do not update";
+        }
     }
-    EXPECT_EQ(Axis(L"AxisX")->Machine, before) << "paused axes do not update";
-    C_AxisDrive::SetPause(0);
-    EXPECT_EQ(C_AxisDrive::GetStartTime(), 3000.0);
-    EXPECT_EQ(C_AxisDrive::GetFinishTime(), 4000.0);
+    keyP = 0;
+    EXPECT_FALSE(C_AxisDrive::Programm().IsPaused());
+    EXPECT_EQ(C_AxisDrive::GetStartTime(), 2980.0);
+    EXPECT_EQ(C_AxisDrive::GetFinishTime(), 3980.0);
     C_BaseObject::CommonData().Time = 3220;
     top->Update();
-    EXPECT_NEAR(Axis(L"AxisX")->Machine, 2.2f, 0.01f);
+    EXPECT_NEAR(Axis(L"AxisX")->Machine, 2.4f, 0.01f);
 }
