@@ -9,6 +9,7 @@
 
 #include "BaseClasses/BaseObject.h"
 #include "BaseClasses/BaseResource.h"
+#include "Render/Camera/BaseCamera.h"
 #include "Render/Position/AxisMoveObject.h"
 #include "Script/LuaScriptBase.h"
 #include "Script/LuaScriptDeclareFunction.h"
@@ -67,7 +68,8 @@ Published<C_LuaScriptDeclareFunction1<double, string, &C_AxisDrive::LoadProgramm
 Published<C_LuaScriptDeclareFunction1<string, double, &C_AxisDrive::GetStringCommand>> g_GetStringCommand(L"GetStringCommand");
 Published<C_LuaScriptDeclareFunction1<double, double, &C_AxisDrive::SetPause>> g_SetPause(L"SetPause");
 Published<C_LuaScriptDeclareFunction2<double, long, string, &C_AxisDrive::GetLocalPositionFromAxis>> g_GetLocalPositionFromAxis(L"GetLocalPositionFromAxis");
-// 50 SetCameraCoord, 51 GetCameraCoord
+Published<C_LuaScriptDeclareFunction3<double, long, string, double, &C_BaseCamera::SetCameraCoord>> g_SetCameraCoord(L"SetCameraCoord");
+Published<C_LuaScriptDeclareFunction2<double, long, string, &C_BaseCamera::GetCameraCoord>> g_GetCameraCoord(L"GetCameraCoord");
 // clang-format on
 
 }  // namespace

