@@ -6,21 +6,6 @@
 #include "port/d3dx9/d3dx9math.h"
 
 // ---------------------------------------------------------------------------
-// Results
-// ---------------------------------------------------------------------------
-#define D3DXERR_CANNOTMODIFYINDEXBUFFER MAKE_D3DHRESULT(2900)
-#define D3DXERR_INVALIDMESH MAKE_D3DHRESULT(2901)
-#define D3DXERR_CANNOTATTRSORT MAKE_D3DHRESULT(2902)
-#define D3DXERR_SKINNINGNOTSUPPORTED MAKE_D3DHRESULT(2903)
-#define D3DXERR_TOOMANYINFLUENCES MAKE_D3DHRESULT(2904)
-#define D3DXERR_INVALIDDATA MAKE_D3DHRESULT(2905)
-#define D3DXERR_LOADEDMESHASNODATA MAKE_D3DHRESULT(2906)
-
-#ifndef D3DX_DEFAULT
-#define D3DX_DEFAULT ((UINT)-1)
-#endif
-
-// ---------------------------------------------------------------------------
 // Options and flags
 // ---------------------------------------------------------------------------
 enum _D3DXMESH {
