@@ -1,0 +1,59 @@
+#include "Render/Position/MeshObject.h"
+
+#include "BaseClasses/ParameterString.h"
+#include "Logger/Logger.h"
+#include "ResourceManager/ResManager.h"
+
+C_MeshObject::C_MeshObject() = default;
+C_MeshObject::~C_MeshObject() = default;
+
+float C_MeshObject::GetRadius()
+{
+    return Mesh ? Mesh->GetRadius() : 0.0f;
+}
+
+D3DXVECTOR3 C_MeshObject::GetBoxMax()
+{
+    return Mesh ? GetPosition() + Mesh->GetBoxMax() : GetPosition();
+}
+
+D3DXVECTOR3 C_MeshObject::GetBoxMin()
+{
+    return Mesh ? GetPosition() + Mesh->GetBoxMin() : GetPosition();
+}
+
+void C_MeshObject::CalcDistance(C_BaseObject* other)
+{
+    C_BaseResource::CalcDistance(other);
+    if (Mesh) Mesh->CalcDistance(other);
+}
+
+void C_MeshObject::Draw(IDirect3DDevice9* device)
+{
+    C_BaseResource::Draw(device);
+    if (Mesh) Mesh->Draw(device);
+}
+
+void C_MeshObject::Load(IDirect3DDevice9* device)
+{
+    C_BaseResource::Load(device);
+    const std::wstring className = GetField(0);
+    if (className.empty()) return;
+    C_ResManager& managers = C_ResManager::Instance();
+    const std::wstring text = managers.GetText(GetField(1));
+    const bool existed = managers.GetResource(text.c_str(), className.c_str(), false) != nullptr;
+    Mesh = managers.AddResource(className.c_str(), text.c_str(), text.c_str());
+    if (!Mesh) {
+        LOG_WARNING(L"Не создан объект класса: " << className);
+        return;
+    }
+    // Outside a load run (an object made by a script) no later step would
+    // load a mesh made just now; inside one, the meshes' own step does it.
+    if (!existed && (C_ResManager::CurrentDevice || managers.LoadIndex == 0)) Mesh->Load(device);
+}
+
+void C_MeshObject::Unload()
+{
+    Mesh = nullptr;
+    C_BaseResource::Unload();
+}
