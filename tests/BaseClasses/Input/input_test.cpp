@@ -1,0 +1,171 @@
+#define TW_OBJECT_TEST_CLASSES_IMPLEMENTATION
+#include "engine_support/ObjectTestClasses.h"
+
+#include "BaseClasses/BaseInput.h"
+#include "Render/Camera/BaseCamera.h"
+#include "port/dinput8/dinput.h"
+#include "port/dinput8/dinput_hooks.h"
+
+// ---------------------------------------------------------------------------
+// DirectInput reading
+
+class InputTest : public ::testing::Test {
+protected:
+    void SetUp() override { PortInputClearInjected(); }
+    void TearDown() override { PortInputClearInjected(); }
+    C_BaseInput input;
+};
+
+TEST_F(InputTest, KeyboardAndMouseAreReadOncePerCallAfterInitialisation)
+{
+    // Before initialisation nothing is read.
+    PortInputInjectKey(DIK_W, true);
+    input.ReadKeyboard();
+    EXPECT_FALSE(input.KeyDown(DIK_W));
+    EXPECT_LT(input.InitResult, 0);
+
+    input.Initialise(nullptr);
+    ASSERT_EQ(input.InitResult, 0);
+    input.ReadKeyboard();
+    EXPECT_TRUE(input.KeyDown(DIK_W));
+    EXPECT_FALSE(input.KeyDown(DIK_S));
+    PortInputInjectKey(DIK_W, false);
+    input.ReadKeyboard();
+    EXPECT_FALSE(input.KeyDown(DIK_W));
+
+    PortInputInjectMouseMotion(5, -3, 120);
+    PortInputInjectMouseButton(1, true);
+    input.ReadMouse();
+    EXPECT_EQ(input.Mouse.lX, 5);
+    EXPECT_EQ(input.Mouse.lY, -3);
+    EXPECT_EQ(input.Mouse.lZ, 120);
+    EXPECT_FALSE(input.MouseButtonDown(0));
+    EXPECT_TRUE(input.MouseButtonDown(1));
+    input.ReadMouse();   // motion is relative: nothing moved since
+    EXPECT_EQ(input.Mouse.lX, 0);
+    EXPECT_TRUE(input.MouseButtonDown(1));
+}
+
+TEST_F(InputTest, LostInputIsAcquiredAgainAndReadInTheSameFrame)
+{
+    input.Initialise(nullptr);
+    ASSERT_EQ(input.InitResult, 0);
+    input.ReadKeyboard();
+    PortInputInjectKey(DIK_SPACE, true);
+    PortInputInjectMouseButton(0, true);
+    PortInputSimulateFocusLoss();
+    input.ReadKeyboard();
+    EXPECT_TRUE(input.KeyDown(DIK_SPACE));
+    input.ReadMouse();
+    EXPECT_TRUE(input.MouseButtonDown(0));
+
+    // A device that was unacquired behind our back is acquired again too.
+    input.MouseDevice->Unacquire();
+    PortInputInjectMouseMotion(7, 0, 0);
+    input.ReadMouse();
+    EXPECT_EQ(input.Mouse.lX, 0);   // motion while unacquired is not counted
+    PortInputInjectMouseMotion(2, 0, 0);
+    input.ReadMouse();
+    EXPECT_EQ(input.Mouse.lX, 2);
+
+    // Initialising again starts over with fresh devices; releasing stops reading.
+    input.Initialise(nullptr);
+    EXPECT_EQ(input.InitResult, 0);
+    input.Release();
+    EXPECT_EQ(input.KeyboardDevice, nullptr);
+    EXPECT_LT(input.InitResult, 0);
+    input.ReadKeyboard();
+    input.ReadMouse();
+}
+
+// ---------------------------------------------------------------------------
+// Picking
+
+class PickTest : public ObjectModelTest {
+protected:
+    TestObject* Object(const wchar_t* name, float x, float y, float z, float radius)
+    {
+        auto* object = static_cast<TestObject*>(Managers().AddResource(L"TestObject", name, L""));
+        object->Position = D3DXVECTOR3(x, y, z);
+        object->Radius = radius;
+        object->BoxMinOffset = D3DXVECTOR3(-radius, -radius, -radius);
+        object->BoxMaxOffset = D3DXVECTOR3(radius, radius, radius);
+        return object;
+    }
+    // Looking along +Z from the origin.
+    const D3DXVECTOR3 origin{0.0f, 0.0f, 0.0f};
+    const D3DXVECTOR3 ahead{0.0f, 0.0f, 1.0f};
+};
+
+TEST_F(PickTest, TheNearestCentreAmongTheHitsIsPicked)
+{
+    TestObject* far = Object(L"far", 0, 0, 20, 5);
+    TestObject* nearer = Object(L"near", 0.5f, 0, 10, 5);
+    TestObject* beside = Object(L"beside", 30, 0, 1, 2);   // not on the ray
+    EXPECT_EQ(C_BaseInput::PickObject({far, nearer, beside}, origin, ahead), nearer);
+    EXPECT_EQ(C_BaseInput::PickObject({nearer, far, beside}, origin, ahead), nearer);
+    EXPECT_EQ(C_BaseInput::PickObject({far}, origin, ahead), far);
+    EXPECT_EQ(C_BaseInput::PickObject({beside}, origin, ahead), nullptr);
+    EXPECT_EQ(C_BaseInput::PickObject({}, origin, ahead), nullptr);
+
+    // Equal distances: the earlier object in the list.
+    TestObject* left = Object(L"left", -1, 0, 10, 3);
+    TestObject* right = Object(L"right", 1, 0, 10, 3);
+    EXPECT_EQ(C_BaseInput::PickObject({left, right}, origin, ahead), left);
+    EXPECT_EQ(C_BaseInput::PickObject({right, left}, origin, ahead), right);
+}
+
+TEST_F(PickTest, ObjectsWithoutRadiusAreNeverPickedAndBoxBoundObjectsUseTheirBox)
+{
+    TestObject* point = Object(L"point", 0, 0, 5, 0);
+    point->BoxMinOffset = D3DXVECTOR3(-10, -10, -10);
+    point->BoxMaxOffset = D3DXVECTOR3(10, 10, 10);
+    TestObject* behind = Object(L"behind", 0, 0, 50, 1);
+    EXPECT_EQ(C_BaseInput::PickObject({point}, origin, ahead), nullptr);
+    EXPECT_EQ(C_BaseInput::PickObject({point, behind}, origin, ahead), behind);
+
+    // A long bar beside the ray: its sphere (radius 1) misses, its box reaches
+    // across the ray.
+    TestObject* bar = Object(L"bar", 3, 0, 10, 1);
+    bar->BoxMinOffset = D3DXVECTOR3(-5, -0.5f, -0.5f);
+    bar->BoxMaxOffset = D3DXVECTOR3(5, 0.5f, 0.5f);
+    EXPECT_EQ(C_BaseInput::PickObject({bar}, origin, ahead), nullptr);
+    bar->SphereBound = false;
+    EXPECT_EQ(C_BaseInput::PickObject({bar}, origin, ahead), bar);
+}
+
+TEST_F(PickTest, ModulesPickThroughTheirCameraAndSetCursorStatuses)
+{
+    C_BaseCamera::InstallModuleSupport();
+    C_BaseObject::RenderQueueInsert = nullptr;
+    C_BaseModule::PickObject = static_cast<C_BaseObject* (*)(C_BaseModule*, C_BaseCamera*)>(&C_BaseInput::PickObject);
+    auto* module = static_cast<C_BaseModule*>(Managers().AddResource(L"C_BaseModule", L"m", L""));
+    auto* camera = dynamic_cast<C_BaseCamera*>(Managers().AddResource(L"C_GUICamera", L"cam", L""));
+    ASSERT_NE(camera, nullptr);
+    camera->Viewport = {0, 0, 100, 100, 0.0f, 1.0f};
+    TestObject* a = Object(L"a", 0, 0, 30, 2);
+    TestObject* b = Object(L"b", 0, 0, 10, 2);
+    module->AddToModule(camera);
+    module->AddToModule(a);
+    module->AddToModule(b);
+
+    // The camera's own update would aim the ray from the view; here it is set.
+    camera->SetPosition(origin);
+    camera->PickDirection = ahead;
+    EXPECT_EQ(C_BaseInput::PickObject(module, camera), b);
+
+    auto& common = C_BaseObject::CommonData();
+    common.MouseX = common.MouseY = 50;
+    common.Input.Mouse.rgbButtons[0] = 0x80;
+    for (D3DXPLANE& plane : common.FrustumPlanes) plane = D3DXPLANE(0, 0, 0, 1);
+    module->AddToRenderQueue();
+    EXPECT_EQ(b->CursorStatus.Value, 2);
+    EXPECT_EQ(a->CursorStatus.Value, 0);
+    EXPECT_EQ(camera->ObjectUnderCursor, b);
+    common.Input.Mouse.rgbButtons[0] = 0;
+    common.Input.Mouse.rgbButtons[1] = 0x80;
+    module->AddToRenderQueue();
+    EXPECT_EQ(b->CursorStatus.Value, 3);
+    common.Input.Mouse.rgbButtons[1] = 0;
+    for (D3DXPLANE& plane : common.FrustumPlanes) plane = D3DXPLANE(0, 0, 0, 0);
+}
