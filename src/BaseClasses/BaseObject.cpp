@@ -12,7 +12,7 @@
 #include "ResourceManager/ResManager.h"
 #include "Script/LuaScriptBase.h"
 #include "BaseClasses/ParameterString.h"
-#include <chrono>
+#include "port/win32/wintypes.h"
 
 namespace {
 
@@ -48,8 +48,7 @@ std::string WideToScriptText(const std::wstring& text)
 // Frame record
 
 C_BaseObject::C_CommonData::C_CommonData()
-    : Time(static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-          std::chrono::steady_clock::now().time_since_epoch()).count()))
+    : Time(GetTickCount())
 {
     for (D3DXPLANE& plane : FrustumPlanes) plane = D3DXPLANE(0.0f, 0.0f, 0.0f, 0.0f);
 }

@@ -91,6 +91,7 @@ TEST_F(BaseObjectTest, TheFrustumTestCullsSpheresBehindAnyPlane)
     TestObject* o = Make(L"o");
     o->Position = D3DXVECTOR3(5, 0, 20);
     o->Radius = 1;
+    C_BaseObject::RenderQueueInsert = nullptr;
     o->AddToRenderQueue();
     EXPECT_TRUE(Queued().empty());   // no render queue installed: nothing happens
     C_BaseObject::RenderQueueInsert = &Queue;
@@ -329,4 +330,13 @@ TEST_F(BaseObjectTest, ScriptsRunInTheLuaHostAndObjectsCallTheirFunctionEveryUpd
     // Script texts are UTF-8, or Windows-1251 when not valid UTF-8.
     C_BaseObject::ToLog("\xcf\xf0\xe8 \xd0\x9f");
     EXPECT_TRUE(Logged(L"При Рџ"));
+}
+
+TEST_F(BaseObjectTest, WindowServicesWorkWithoutAWindow)
+{
+    ::setenv("SDL_VIDEODRIVER", "offscreen", 0);   // never a real dialog in tests
+    EXPECT_EQ(C_BaseObject::MessageBoxW("Проверка"), 0.0);
+    EXPECT_EQ(C_BaseObject::Exit(), 0.0);                  // no main window: nothing to close
+    EXPECT_EQ(C_BaseObject::DlgOpenFile(""), "");         // headless: cancelled
+    EXPECT_EQ(C_BaseObject::DlgOpenFile("Text|*.txt|"), "");
 }

@@ -115,16 +115,20 @@ protected:
         TestMesh::LoadOrder().clear();
         m_ScriptCall = C_BaseObject::ScriptCall;
         m_RunScript = C_BaseResource::RunScript;
+        m_Queue = C_BaseObject::RenderQueueInsert;
+        m_Effects = C_BaseResource::EffectSupport;
+        m_Cameras = C_BaseModule::CameraSupport;
+        m_Pick = C_BaseModule::PickObject;
     }
     void TearDown() override
     {
         C_ResManager::Instance().Clear();
-        C_BaseModule::CameraSupport = {};
-        C_BaseModule::PickObject = nullptr;
-        C_BaseObject::RenderQueueInsert = nullptr;
+        C_BaseModule::CameraSupport = m_Cameras;
+        C_BaseModule::PickObject = m_Pick;
+        C_BaseObject::RenderQueueInsert = m_Queue;
         C_BaseObject::ScriptCall = m_ScriptCall;
         C_BaseResource::RunScript = m_RunScript;
-        C_BaseResource::EffectSupport = {};
+        C_BaseResource::EffectSupport = m_Effects;
         logger::Logger::Activate(logger::AllReports);
     }
 
@@ -144,6 +148,11 @@ protected:
     ScratchFolder& dir = TestProgramFolder();
 
 private:
+    // What the rest of the engine installed, put back after each test.
     C_BaseObject::ScriptCallFunction m_ScriptCall = nullptr;
     C_BaseResource::RunScriptFunction m_RunScript = nullptr;
+    C_BaseObject::RenderQueueInsertFunction m_Queue = nullptr;
+    C_BaseResource::C_EffectSupport m_Effects;
+    C_BaseModule::C_CameraSupport m_Cameras;
+    C_BaseModule::PickObjectFunction m_Pick = nullptr;
 };
