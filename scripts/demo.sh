@@ -17,7 +17,7 @@ if [ -x "$BUILD_DIR/Tarnwick" ]; then
     echo "demo: no display, running headless for $TARNWICK_FRAMES frames; screenshot: $TARNWICK_SCREENSHOT"
   fi
   (cd "$DEMO_DIR" && ./Tarnwick "$@")
-  echo "demo: logs are in $DEMO_DIR/logger"
+  echo "demo: logs are in $BUILD_DIR/log (the folder beside the program folder)"
 else
   echo "demo: the Tarnwick program is not built yet; running the support library's smoke tests instead"
   export SDL_VIDEODRIVER=${SDL_VIDEODRIVER:-offscreen}

@@ -152,7 +152,7 @@ C_Direct3D9Settings::C_Direct3D9Settings()
     m_VideoReady = true;
 }
 
-C_Direct3D9Settings::~C_Direct3D9Settings() noexcept(false)
+C_Direct3D9Settings::~C_Direct3D9Settings() noexcept
 try {
     // Values that were never read or filled in would replace the user's
     // section with zeros; such a run leaves the file as it was.

@@ -11,7 +11,7 @@
 class C_Direct3D9Settings : public VORTALEX::XMLSettings {
 public:
     C_Direct3D9Settings();
-    ~C_Direct3D9Settings() noexcept(false) override;
+    ~C_Direct3D9Settings() noexcept override;
 
     // Reads every key of the "Video" section; false (nothing changed) when
     // the section has no "Adapter" value.
