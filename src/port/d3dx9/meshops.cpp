@@ -45,41 +45,71 @@ std::vector<DWORD> pointRepsFromPositions(const MeshData& mesh, float epsilon) {
     }
 
     // Closer than epsilon: a uniform grid with cells of epsilon, so only the
-    // 27 surrounding cells can hold a match.
+    // 27 surrounding cells can hold a match. Vertices are sorted by cell and
+    // an open-addressing table maps each cell to its run of vertices.
     auto cellOf = [&](float c) -> int64_t {
         const double q = std::floor((double)c / epsilon);
         if (!(q > -1e15)) return (int64_t)-1e15; // NaN and huge values share an end cell
         if (q > 1e15) return (int64_t)1e15;
         return (int64_t)q;
     };
-    struct CellHash {
-        size_t operator()(const std::tuple<int64_t, int64_t, int64_t>& c) const {
-            const uint64_t h = (uint64_t)std::get<0>(c) * 73856093ull ^ (uint64_t)std::get<1>(c) * 19349663ull ^
-                               (uint64_t)std::get<2>(c) * 83492791ull;
-            return (size_t)h;
-        }
+    auto cellKey = [](int64_t x, int64_t y, int64_t z) -> uint64_t {
+        uint64_t h = (uint64_t)x * 0x9E3779B97F4A7C15ull;
+        h ^= (uint64_t)y * 0xC2B2AE3D27D4EB4Full + (h << 6) + (h >> 2);
+        h ^= (uint64_t)z * 0x165667B19E3779F9ull + (h << 6) + (h >> 2);
+        return h;
     };
-    std::unordered_map<std::tuple<int64_t, int64_t, int64_t>, std::vector<DWORD>, CellHash> grid;
-    grid.reserve(n);
+    struct Entry {
+        uint64_t key;
+        DWORD vertex;
+    };
+    std::vector<Entry> sorted(n);
+    std::vector<D3DXVECTOR3> pos(n);
     for (DWORD v = 0; v < n; ++v) {
-        const D3DXVECTOR3 p = mesh.position(v);
-        grid[{cellOf(p.x), cellOf(p.y), cellOf(p.z)}].push_back(v);
+        pos[v] = mesh.position(v);
+        sorted[v] = {cellKey(cellOf(pos[v].x), cellOf(pos[v].y), cellOf(pos[v].z)), v};
     }
+    std::sort(sorted.begin(), sorted.end(),
+              [](const Entry& a, const Entry& b) { return a.key != b.key ? a.key < b.key : a.vertex < b.vertex; });
+    size_t cap = 16;
+    while (cap < (size_t)n * 2) cap <<= 1;
+    struct Slot {
+        uint64_t key;
+        uint32_t start, count; // count 0: empty
+    };
+    std::vector<Slot> table(cap, Slot{0, 0, 0});
+    for (size_t i = 0; i < sorted.size();) {
+        size_t j = i;
+        while (j < sorted.size() && sorted[j].key == sorted[i].key) ++j;
+        size_t at = (size_t)(sorted[i].key * 0xFF51AFD7ED558CCDull >> 17) & (cap - 1);
+        while (table[at].count) at = (at + 1) & (cap - 1);
+        table[at] = {sorted[i].key, (uint32_t)i, (uint32_t)(j - i)};
+        i = j;
+    }
+    auto find = [&](uint64_t key) -> const Slot* {
+        size_t at = (size_t)(key * 0xFF51AFD7ED558CCDull >> 17) & (cap - 1);
+        while (table[at].count) {
+            if (table[at].key == key) return &table[at];
+            at = (at + 1) & (cap - 1);
+        }
+        return nullptr;
+    };
     std::vector<char> assigned(n, 0);
     const float eps2 = epsilon * epsilon;
     for (DWORD v = 0; v < n; ++v) {
         if (assigned[v]) continue;
         assigned[v] = 1;
-        const D3DXVECTOR3 p = mesh.position(v);
+        const D3DXVECTOR3 p = pos[v];
         const int64_t cx = cellOf(p.x), cy = cellOf(p.y), cz = cellOf(p.z);
         for (int64_t dx = -1; dx <= 1; ++dx)
             for (int64_t dy = -1; dy <= 1; ++dy)
                 for (int64_t dz = -1; dz <= 1; ++dz) {
-                    auto it = grid.find({cx + dx, cy + dy, cz + dz});
-                    if (it == grid.end()) continue;
-                    for (DWORD w : it->second) {
+                    const Slot* s = find(cellKey(cx + dx, cy + dy, cz + dz));
+                    if (!s) continue;
+                    for (uint32_t k = s->start; k < s->start + s->count; ++k) {
+                        const DWORD w = sorted[k].vertex;
                         if (w <= v || assigned[w]) continue;
-                        const D3DXVECTOR3 q = mesh.position(w) - p;
+                        const D3DXVECTOR3 q = pos[w] - p;
                         if (D3DXVec3LengthSq(&q) < eps2) {
                             reps[w] = v;
                             assigned[w] = 1;
@@ -557,47 +587,59 @@ ID3DXBuffer* textBuffer(const std::string& text) {
     }
 }
 
-// Faces using vertex v, grouped into fans connected across edges through v.
-std::vector<std::vector<DWORD>> fansAround(const std::vector<uint32_t>& idx, const std::vector<DWORD>& faces,
-                                           const DWORD* adj, DWORD F, uint32_t v) {
-    std::vector<DWORD> parent(faces.size());
+// Faces around every vertex, stored flat: vertex v's faces are
+// faces[start[v] .. start[v + 1]).
+struct VertexFaces {
+    std::vector<uint32_t> start, faces;
+};
+
+VertexFaces facesPerVertex(const std::vector<uint32_t>& idx, DWORD F, DWORD V) {
+    VertexFaces out;
+    out.start.assign((size_t)V + 1, 0);
+    for (DWORD f = 0; f < F; ++f)
+        for (int k = 0; k < 3; ++k) {
+            const uint32_t v = idx[f * 3 + k];
+            // A face naming the vertex twice is listed once.
+            if (v < V && (k == 0 || (idx[f * 3] != v && (k == 1 || idx[f * 3 + 1] != v)))) ++out.start[v + 1];
+        }
+    for (DWORD v = 0; v < V; ++v) out.start[v + 1] += out.start[v];
+    out.faces.resize(out.start[V]);
+    std::vector<uint32_t> fill(out.start.begin(), out.start.end() - 1);
+    for (DWORD f = 0; f < F; ++f)
+        for (int k = 0; k < 3; ++k) {
+            const uint32_t v = idx[f * 3 + k];
+            if (v < V && (k == 0 || (idx[f * 3] != v && (k == 1 || idx[f * 3 + 1] != v)))) out.faces[fill[v]++] = f;
+        }
+    return out;
+}
+
+// Groups the faces around vertex v into fans (faces joined across edges
+// through v); group[i] is the fan number of faces[i], fans numbered from 0
+// in order of their first face. Returns the number of fans.
+size_t fansAround(const std::vector<uint32_t>& idx, const uint32_t* faces, size_t count, const DWORD* adj, DWORD F,
+                  uint32_t v, std::vector<DWORD>& parent, std::vector<DWORD>& group) {
+    parent.resize(count);
     std::iota(parent.begin(), parent.end(), 0u);
-    auto slot = [&](DWORD face) -> long {
-        auto it = std::find(faces.begin(), faces.end(), face);
-        return it == faces.end() ? -1 : (long)(it - faces.begin());
-    };
-    for (size_t i = 0; i < faces.size(); ++i) {
+    for (size_t i = 0; i < count; ++i) {
         const DWORD f = faces[i];
         for (int k = 0; k < 3; ++k) {
             const DWORD g = adj[f * 3 + k];
             if (g == kNoNeighbour || g >= F) continue;
             // Only edges through v join fans.
             if (idx[f * 3 + k] != v && idx[f * 3 + (k + 1) % 3] != v) continue;
-            const long j = slot(g);
-            if (j >= 0) unite(parent, (DWORD)i, (DWORD)j);
+            const uint32_t* at = std::find(faces, faces + count, g);
+            if (at != faces + count) unite(parent, (DWORD)i, (DWORD)(at - faces));
         }
     }
-    std::vector<std::vector<DWORD>> groups;
-    std::vector<long> groupOf(faces.size(), -1);
-    for (size_t i = 0; i < faces.size(); ++i) {
+    group.assign(count, kNoNeighbour);
+    size_t fans = 0;
+    std::vector<DWORD> number(count, kNoNeighbour);
+    for (size_t i = 0; i < count; ++i) {
         const DWORD root = findRoot(parent, (DWORD)i);
-        if (groupOf[root] < 0) {
-            groupOf[root] = (long)groups.size();
-            groups.emplace_back();
-        }
-        groups[(size_t)groupOf[root]].push_back(faces[i]);
+        if (number[root] == kNoNeighbour) number[root] = (DWORD)fans++;
+        group[i] = number[root];
     }
-    return groups;
-}
-
-std::vector<std::vector<DWORD>> facesPerVertex(const std::vector<uint32_t>& idx, DWORD F, DWORD V) {
-    std::vector<std::vector<DWORD>> out(V);
-    for (DWORD f = 0; f < F; ++f)
-        for (int k = 0; k < 3; ++k) {
-            const uint32_t v = idx[f * 3 + k];
-            if (v < V && (out[v].empty() || out[v].back() != f)) out[v].push_back(f);
-        }
-    return out;
+    return fans;
 }
 
 bool adjacencyValid(const DWORD* adj, DWORD F, std::string& why) {
@@ -658,33 +700,40 @@ HRESULT D3DXCleanMesh(D3DXCLEANTYPE cleanType, ID3DXMesh* meshIn, const DWORD* a
         if (cleanType & D3DXCLEAN_BACKFACING) {
             // Two faces over the same three vertices wound oppositely would share
             // every edge; give the later one its own vertices.
-            std::unordered_map<uint64_t, std::vector<DWORD>> byCorners;
-            auto sortedKey = [&](DWORD f) {
-                uint32_t a[3] = {idx[f * 3], idx[f * 3 + 1], idx[f * 3 + 2]};
-                std::sort(a, a + 3);
-                return ((uint64_t)a[0] * 0x9E3779B97F4A7C15ull) ^ ((uint64_t)a[1] << 21) ^ a[2];
+            // Faces sorted by their corner set: candidates are neighbours in that order.
+            struct Key {
+                uint32_t a, b, c;
+                DWORD face;
             };
-            auto sameSet = [&](DWORD f, DWORD g) {
-                uint32_t a[3] = {idx[f * 3], idx[f * 3 + 1], idx[f * 3 + 2]};
-                uint32_t b[3] = {idx[g * 3], idx[g * 3 + 1], idx[g * 3 + 2]};
-                std::sort(a, a + 3);
-                std::sort(b, b + 3);
-                return a[0] == b[0] && a[1] == b[1] && a[2] == b[2];
-            };
+            std::vector<Key> keys;
+            keys.reserve(F);
+            for (DWORD f = 0; f < F; ++f) {
+                uint32_t v[3] = {idx[f * 3], idx[f * 3 + 1], idx[f * 3 + 2]};
+                if (v[0] == v[1] || v[1] == v[2] || v[0] == v[2]) continue;
+                std::sort(v, v + 3);
+                keys.push_back({v[0], v[1], v[2], f});
+            }
+            std::sort(keys.begin(), keys.end(), [](const Key& x, const Key& y) {
+                return std::tie(x.a, x.b, x.c, x.face) < std::tie(y.a, y.b, y.c, y.face);
+            });
+            const std::vector<uint32_t> original = idx;
             auto opposite = [&](DWORD f, DWORD g) {
                 for (int r = 0; r < 3; ++r)
-                    if (idx[g * 3] == idx[f * 3 + r] && idx[g * 3 + 1] == idx[f * 3 + (r + 2) % 3] &&
-                        idx[g * 3 + 2] == idx[f * 3 + (r + 1) % 3])
+                    if (original[g * 3] == original[f * 3 + r] && original[g * 3 + 1] == original[f * 3 + (r + 2) % 3] &&
+                        original[g * 3 + 2] == original[f * 3 + (r + 1) % 3])
                         return true;
                 return false;
             };
-            for (DWORD f = 0; f < F; ++f) {
-                if (idx[f * 3] == idx[f * 3 + 1] || idx[f * 3 + 1] == idx[f * 3 + 2] || idx[f * 3] == idx[f * 3 + 2])
-                    continue;
-                auto& list = byCorners[sortedKey(f)];
-                bool split = false;
-                for (DWORD g : list)
-                    if (sameSet(f, g) && opposite(f, g)) {
+            for (size_t i = 0; i < keys.size();) {
+                size_t j = i;
+                while (j < keys.size() && keys[j].a == keys[i].a && keys[j].b == keys[i].b && keys[j].c == keys[i].c) ++j;
+                // Within a group (in face order), a face facing against an earlier one gets its own vertices.
+                for (size_t x = i + 1; x < j; ++x) {
+                    const DWORD f = keys[x].face;
+                    bool split = false;
+                    for (size_t y = i; y < x; ++y) {
+                        const DWORD g = keys[y].face;
+                        if (!opposite(f, g)) continue;
                         split = true;
                         // The pair no longer shares edges.
                         for (int k = 0; k < 3; ++k) {
@@ -692,24 +741,30 @@ HRESULT D3DXCleanMesh(D3DXCLEANTYPE cleanType, ID3DXMesh* meshIn, const DWORD* a
                             if (adj[g * 3 + k] == f) adj[g * 3 + k] = kNoNeighbour;
                         }
                     }
-                if (split)
-                    for (int k = 0; k < 3; ++k) idx[f * 3 + k] = addCopy(idx[f * 3 + k]);
-                list.push_back(f);
+                    if (split)
+                        for (int k = 0; k < 3; ++k) idx[f * 3 + k] = addCopy(idx[f * 3 + k]);
+                }
+                i = j;
             }
         }
 
         if (cleanType & D3DXCLEAN_BOWTIES) {
             const DWORD total = V + (DWORD)dup.size();
-            const auto perVertex = facesPerVertex(idx, F, total);
+            const VertexFaces around = facesPerVertex(idx, F, total);
+            std::vector<DWORD> parent, group;
             for (DWORD v = 0; v < total; ++v) {
-                if (perVertex[v].size() < 2) continue;
-                const auto groups = fansAround(idx, perVertex[v], adj.data(), F, v);
+                const size_t count = around.start[v + 1] - around.start[v];
+                if (count < 2) continue;
+                const uint32_t* faces = around.faces.data() + around.start[v];
+                const size_t fans = fansAround(idx, faces, count, adj.data(), F, v, parent, group);
                 // The first fan keeps the vertex; every further fan gets a copy.
-                for (size_t gi = 1; gi < groups.size(); ++gi) {
+                for (size_t fan = 1; fan < fans; ++fan) {
                     const uint32_t copy = addCopy(v < V ? v : dup[v - V]);
-                    for (DWORD f : groups[gi])
+                    for (size_t i = 0; i < count; ++i) {
+                        if (group[i] != fan) continue;
                         for (int k = 0; k < 3; ++k)
-                            if (idx[f * 3 + k] == v) idx[f * 3 + k] = copy;
+                            if (idx[faces[i] * 3 + k] == v) idx[faces[i] * 3 + k] = copy;
+                    }
                 }
             }
         }
@@ -757,10 +812,13 @@ HRESULT D3DXValidMesh(ID3DXMesh* meshIn, const DWORD* adjacency, ID3DXBuffer** e
             }
         if (why.empty() && adjacency) {
             if (adjacencyValid(adjacency, d.numFaces, why)) {
-                const auto perVertex = facesPerVertex(idx, d.numFaces, d.numVertices);
+                const VertexFaces around = facesPerVertex(idx, d.numFaces, d.numVertices);
+                std::vector<DWORD> parent, group;
                 for (DWORD v = 0; v < d.numVertices; ++v) {
-                    if (perVertex[v].size() < 2) continue;
-                    if (fansAround(idx, perVertex[v], adjacency, d.numFaces, v).size() > 1) {
+                    const size_t count = around.start[v + 1] - around.start[v];
+                    if (count < 2) continue;
+                    if (fansAround(idx, around.faces.data() + around.start[v], count, adjacency, d.numFaces, v, parent,
+                                   group) > 1) {
                         why += "bowtie at vertex " + std::to_string(v) + "\n";
                         break;
                     }

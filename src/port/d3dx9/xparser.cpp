@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -94,10 +95,9 @@ private:
             return t;
         }
         if ((c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.') {
-            char buf[64];
-            size_t n = 0;
+            const uint8_t* s = p_;
             bool integral = true;
-            while (p_ < end_ && n < sizeof buf - 1) {
+            while (p_ < end_) {
                 const uint8_t d = *p_;
                 if ((d >= '0' && d <= '9') || d == '-' || d == '+') {
                 } else if (d == '.' || d == 'e' || d == 'E') {
@@ -105,13 +105,16 @@ private:
                 } else {
                     break;
                 }
-                buf[n++] = (char)d;
                 ++p_;
             }
-            buf[n] = 0;
-            char* stop = nullptr;
-            t.number = std::strtod(buf, &stop);
-            if (stop == buf) throw ParseError{};
+            const char* first = reinterpret_cast<const char*>(s);
+            const char* last = reinterpret_cast<const char*>(p_);
+            if (first < last && *first == '+') ++first; // from_chars takes no plus sign
+            const auto [stop, ec] = std::from_chars(first, last, t.number);
+            if (ec != std::errc() || stop == first) {
+                if (ec != std::errc::result_out_of_range) throw ParseError{};
+                t.number = (*first == '-') ? -HUGE_VAL : HUGE_VAL;
+            }
             t.kind = integral ? Tok::Int : Tok::Float;
             return t;
         }
