@@ -73,7 +73,6 @@ C_Base3DWindow::C_Base3DWindow()
 
 C_Base3DWindow::~C_Base3DWindow()
 {
-    ReleaseInput();
     delete m_pLoadScreen;
     m_pLoadScreen = nullptr;
 }
@@ -112,7 +111,7 @@ bool C_Base3DWindow::Create3DWindow()
     }
     SetTextureFilter();
     ShowWindow(SW_SHOW);
-    InitInput();
+    CommonData().Input.Initialise(m_hWnd);
     m_Reload = true;
     return true;
 }
@@ -179,8 +178,8 @@ void C_Base3DWindow::Frame()
 
     if (usable) {
         common.Time = GetTickCount();
-        ReadKeyboard();
-        ReadMouse();
+        common.Input.ReadKeyboard();
+        common.Input.ReadMouse();
         C_BaseModule::Update();
         if (m_Reload) return;
         C_BaseModule::AddToRenderQueue();
@@ -276,7 +275,7 @@ void C_Base3DWindow::OnClose()
     C_QueueRendering::Instance().ClearQueues();
     C_QueueRendering::Instance().Unload();
     C_ResManager::Instance().Clear();
-    ReleaseInput();
+    CommonData().Input.Release();
     if (m_pDirect3DDevice) {
         m_pDirect3DDevice->Release();
         m_pDirect3DDevice = nullptr;
@@ -297,73 +296,4 @@ BOOL C_Base3DWindow::OnMouseWheel(UINT, short delta, POINT)
 {
     CommonData().MouseWheel = delta;
     return static_cast<BOOL>(Default());
-}
-
-// ---------------------------------------------------------------------------
-// Keyboard and mouse through DirectInput.
-
-void C_Base3DWindow::InitInput()
-{
-    C_BaseInput& input = CommonData().Input;
-    input.InitResult = E_FAIL;
-    void* created = nullptr;
-    if (FAILED(DirectInput8Create(nullptr, DIRECTINPUT_VERSION, IID_IDirectInput8W, &created, nullptr))) return;
-    m_Input = static_cast<IDirectInput8W*>(created);
-    if (FAILED(m_Input->CreateDevice(GUID_SysKeyboard, &m_Keyboard, nullptr))) return;
-    if (FAILED(m_Input->CreateDevice(GUID_SysMouse, &m_Mouse, nullptr))) return;
-    // Read in the background too, so keys reach the scene whatever window
-    // has the focus.
-    const DWORD level = DISCL_NONEXCLUSIVE | DISCL_BACKGROUND;
-    if (FAILED(m_Keyboard->SetDataFormat(&c_dfDIKeyboard)) || FAILED(m_Keyboard->SetCooperativeLevel(m_hWnd, level)) ||
-        FAILED(m_Keyboard->Acquire()))
-        return;
-    if (FAILED(m_Mouse->SetDataFormat(&c_dfDIMouse)) || FAILED(m_Mouse->SetCooperativeLevel(m_hWnd, level)) ||
-        FAILED(m_Mouse->Acquire()))
-        return;
-    input.InitResult = S_OK;
-}
-
-void C_Base3DWindow::ReadKeyboard()
-{
-    C_BaseInput& input = CommonData().Input;
-    if (FAILED(input.InitResult) || !m_Keyboard) return;
-    HRESULT result = m_Keyboard->GetDeviceState(sizeof input.Keyboard, input.Keyboard);
-    while (result == DIERR_INPUTLOST) {
-        if (FAILED(m_Keyboard->Acquire())) return;
-        result = m_Keyboard->GetDeviceState(sizeof input.Keyboard, input.Keyboard);
-    }
-}
-
-void C_Base3DWindow::ReadMouse()
-{
-    C_BaseInput& input = CommonData().Input;
-    if (FAILED(input.InitResult) || !m_Mouse) return;
-    DIMOUSESTATE state{};
-    m_Mouse->Poll();
-    HRESULT result = m_Mouse->GetDeviceState(sizeof state, &state);
-    while (result == DIERR_INPUTLOST || result == DIERR_NOTACQUIRED) {
-        if (FAILED(m_Mouse->Acquire())) return;
-        m_Mouse->Poll();
-        result = m_Mouse->GetDeviceState(sizeof state, &state);
-    }
-    if (FAILED(result)) return;
-    input.Mouse.lX = state.lX;
-    input.Mouse.lY = state.lY;
-    input.Mouse.lZ = state.lZ;
-    std::memcpy(input.Mouse.rgbButtons, state.rgbButtons, sizeof input.Mouse.rgbButtons);
-}
-
-void C_Base3DWindow::ReleaseInput()
-{
-    for (IDirectInputDevice8W** device : {&m_Keyboard, &m_Mouse}) {
-        if (*device) {
-            (*device)->Unacquire();
-            (*device)->Release();
-            *device = nullptr;
-        }
-    }
-    if (m_Input) {
-        m_Input->Release();
-        m_Input = nullptr;
-    }
 }

@@ -11,7 +11,6 @@
 #include "BaseClasses/BaseModule.h"
 #include "BaseClasses/Direct3D9Settings.h"
 #include "Common/vector.h"
-#include "port/dinput8/dinput.h"
 #include "port/win32/afxwin.h"
 
 class C_LoadScreen;
@@ -73,12 +72,4 @@ protected:
 
 private:
     void Frame();
-    void InitInput();
-    void ReadKeyboard();
-    void ReadMouse();
-    void ReleaseInput();
-
-    IDirectInput8W* m_Input = nullptr;
-    IDirectInputDevice8W* m_Keyboard = nullptr;
-    IDirectInputDevice8W* m_Mouse = nullptr;
 };

@@ -1,5 +1,7 @@
 #include "TestProgram/Test3DWindow.h"
 
+#include "port/dinput8/dinput.h"
+
 void C_Test3DWindow::Render()
 {
     C_Base3DWindow::Render();

@@ -138,3 +138,5 @@ void C_GUICamera::Load(IDirect3DDevice9* device)
 // Marker
 
 float C_CameraPositionObject::GetDistance(C_BaseObject*) { return 1e37f; }
+void C_CameraPositionObject::Draw(IDirect3DDevice9* device) { C_MeshObject::Draw(device); }
+void C_CameraPositionObject::Load(IDirect3DDevice9* device) { C_MeshObject::Load(device); }

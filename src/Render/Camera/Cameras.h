@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "Render/Camera/BaseCamera.h"
+#include "Render/Position/PositionObject.h"
 #include "ResourceManager/FromFactory.h"
 
 // Walks with W, A, S, D (Shift ten times faster) and looks around while the
@@ -46,10 +47,13 @@ public:
     void Load(IDirect3DDevice9* device) override;
 };
 
-// A marker that is always drawn before everything else of its queue.
-class C_CameraPositionObject : public C_BaseResource, public ContainedInModule {
+// A marker that is always drawn before everything else of its queue. It
+// loads and draws as a mesh object and sets no world transform of its own.
+class C_CameraPositionObject : public C_PositionObject {
     TW_POOLED_CLASS(C_CameraPositionObject)
 
 public:
     float GetDistance(C_BaseObject* other) override;
+    void Draw(IDirect3DDevice9* device) override;
+    void Load(IDirect3DDevice9* device) override;
 };
