@@ -185,7 +185,8 @@ void VirtualFileSystem::ReadDirectory()
     const std::uint32_t count = archive::LoadU32(header + archive::kMagicSize + 4);
 
     // Every entry takes at least its 16-byte header, so the file bounds what a count may claim.
-    const std::uint64_t possible = (m_fileSize - archive::kHeaderSize) / archive::kEntryHeaderSize;
+    const std::uint64_t possible =
+        m_fileSize > archive::kHeaderSize ? (m_fileSize - archive::kHeaderSize) / archive::kEntryHeaderSize : 0;
     m_records.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(count, possible)));
 
     bool keyChosen = !m_hasKey;
