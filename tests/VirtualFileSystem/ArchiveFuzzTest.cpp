@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <random>
 #include <string>
@@ -77,7 +79,8 @@ void Mutate(std::string& bytes, std::mt19937& random)
 
 TEST(ArchiveFuzz, DamagedArchivesAreRefusedOrReadSafely)
 {
-    ScratchFolder dir("vfs_fuzz");
+    // Several runs (other seeds) may go on at once, each in its own folder.
+    ScratchFolder dir("vfs_fuzz_" + std::to_string(::getpid()));
     const auto file = dir / "f.vfs";
     std::mt19937 random(static_cast<unsigned>(FromEnvironment("TW_FUZZ_SEED", 20240611)));
     const std::string seeds[] = {Seeds(128), Seeds(40)};
