@@ -329,3 +329,37 @@ TEST_F(WindowTest, ClosingDestroysEveryResourceAndTheSettingsAreWrittenAtExit)
     VORTALEX::XMLSettings file(L"Video", VORTALEX::PathToWide(program / "settings.xml").c_str());
     EXPECT_EQ(file.GetParameterInt(L"BackBufferWidth"), 800);
 }
+
+// The port layer's hook that loses a real device as a minimised full-screen
+// window does.
+void PortDeviceForceLoss(IDirect3DDevice9* device);
+
+TEST_F(WindowTest, ARealDeviceLossReloadsBehindTheLoadScreen)
+{
+    C_Direct3D9Settings::CreateDirect3D = &Direct3DCreate9;
+    window = std::make_unique<C_Test3DWindow>();
+    app.m_pMainWnd = window.get();
+    ASSERT_TRUE(window->Create3DWindow());
+    window->m_MainModule = VORTALEX::PathToWide(program / "MainModule.xml");
+    LoadFully();
+    C_BaseObject* scene = Child(L"Scene");
+    ASSERT_NE(scene, nullptr);
+    auto* hidden = static_cast<Probe*>(C_ResManager::Instance().AddResource(L"TestProbe", L"hidden", L""));
+    window->AddToModule(hidden);
+    hidden->SetStatus(C_BaseObject::NotRender);
+
+    PortDeviceForceLoss(window->m_pDirect3DDevice);
+    window->Render();   // lost: waits
+    EXPECT_FALSE(window->m_Loading);
+    window->Render();   // can be reset: reset, load screen up
+    EXPECT_TRUE(window->m_Loading);
+    EXPECT_EQ(scene->GetStatus(), C_BaseObject::Disabled);
+    EXPECT_EQ(hidden->GetStatus(), C_BaseObject::Disabled);
+    LoadFully();
+    EXPECT_EQ(scene->GetStatus(), C_BaseObject::Visible);
+    EXPECT_EQ(hidden->GetStatus(), C_BaseObject::NotRender);
+    EXPECT_EQ(window->m_pDirect3DDevice->TestCooperativeLevel(), D3D_OK);
+    // The device goes with the window, while its context still exists.
+    window->SendMessage(WM_CLOSE);
+    EXPECT_EQ(window->m_pDirect3DDevice, nullptr);
+}

@@ -1,0 +1,205 @@
+// Starts the real Tarnwick program headless on program folders made here and
+// checks what it leaves behind: exit code, settings file, log and screenshot.
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include <stb/stb_image.h>
+
+#include "Common/CodePage.h"
+#include "Common/ScratchFolder.h"
+#include "Render/Resources/FontDevice.h"
+#include "Wrappers/XMLParser/XMLSettings.h"
+#include "Common/FilePath.h"
+
+namespace {
+
+const char* const kTextIni =
+    "FolderFont = fonts\n"
+    "LoadScreen = Loading\n"
+    "LoadScreenFont = DejaVu Sans; 40; 700\n"
+    "Full = 0; 0; 1; 1\n"
+    "Word = HELLO\n"
+    "WordFlags = DT_CENTER; DT_VCENTER; DT_SINGLELINE\n"
+    "WordRect = 0.0; 0.0; 1.0; 1.0\n"
+    "WordColour = 0xFFFFFFFF\n"
+    "WordFont = DejaVu Sans; 120; 700\n";
+
+std::string Scene(const char* name, const char* colour)
+{
+    return std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<scene name=\"") + name +
+           "\" class=\"C_BaseModule\">\n"
+           "  <c name=\"Cam\" class=\"C_GUICamera\" value=\"Full; 0.5235988; " + colour + ";\"/>\n"
+           "  <t name=\"Hello\" class=\"C_BaseText2D\" value=\"Word; WordFlags; WordRect; WordColour; WordFont\"/>\n"
+           "  <m name=\"inner.xml\" class=\"C_BaseModule\"/>\n"
+           "</scene>\n";
+}
+
+struct Image {
+    int width = 0, height = 0;
+    std::vector<unsigned char> rgba;
+    unsigned Pixel(int x, int y) const
+    {
+        const unsigned char* p = &rgba[(static_cast<std::size_t>(y) * width + x) * 4];
+        return (p[0] << 16) | (p[1] << 8) | p[2];
+    }
+};
+
+Image ReadPng(const std::filesystem::path& file)
+{
+    Image image;
+    int channels = 0;
+    if (unsigned char* data = stbi_load(file.string().c_str(), &image.width, &image.height, &channels, 4)) {
+        image.rgba.assign(data, data + static_cast<std::size_t>(image.width) * image.height * 4);
+        stbi_image_free(data);
+    }
+    return image;
+}
+
+std::string ReadAll(const std::filesystem::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+class TarnwickRun : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        program = dir.path() / "program";
+        std::filesystem::create_directories(program);
+        std::filesystem::copy_file(std::filesystem::path(TW_BINARY_DIR) / "Tarnwick", program / "Tarnwick");
+        ScratchFolder::Write(program / "text.ini", kTextIni);
+        ScratchFolder::Write(program / "inner.xml",
+                             "<i name=\"Inner\" class=\"C_BaseModule\"><x name=\"Hello\" class=\"C_BaseText2D\"/></i>");
+    }
+
+    // Runs the program for `frames` frames of 16 ms; the exit code.
+    int Run(int frames, const std::string& arguments = "")
+    {
+        const std::string command = "cd '" + program.string() +
+                                    "' && SDL_VIDEODRIVER=offscreen TARNWICK_FRAMES=" + std::to_string(frames) +
+                                    " TARNWICK_STEP_MS=16 TARNWICK_SCREENSHOT='" + (dir / "shot.png").string() +
+                                    "' TARNWICK_STATS='" + (dir / "stats.json").string() + "' timeout 120 ./Tarnwick " +
+                                    arguments + " > '" + (dir / "out.txt").string() + "' 2>&1";
+        const int status = std::system(command.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::string Log() const
+    {
+        std::string all;
+        if (std::filesystem::exists(dir / "log"))
+            for (const auto& entry : std::filesystem::directory_iterator(dir / "log"))
+                if (entry.path().extension() == ".html") all += ReadAll(entry.path());
+        return all;
+    }
+    static std::string Cp1251(const std::wstring& text) { return VORTALEX::codepage::ToCp1251(text); }
+    int Video(const wchar_t* key) const
+    {
+        VORTALEX::XMLSettings file(L"Video", VORTALEX::PathToWide(program / "settings.xml").c_str());
+        return file.GetParameterInt(key);
+    }
+
+    ScratchFolder dir;
+    std::filesystem::path program;
+};
+
+TEST_F(TarnwickRun, ASceneRunsForItsFramesAndLeavesSettingsLogAndScreenshot)
+{
+    ScratchFolder::Write(program / "MainModule.xml", Scene("First", "0xFF336699"));
+    ASSERT_EQ(Run(20), 0) << ReadAll(dir / "out.txt");
+
+    // Settings written at exit with the defaults of a first run.
+    const wchar_t* keys[] = {L"BackBufferWidth", L"BackBufferHeight", L"BackBufferFormat", L"BackBufferCount",
+                             L"SwapEffect", L"Windowed", L"EnableAutoDepthStencil", L"AutoDepthStencilFormat",
+                             L"Flags", L"FullScreen_RefreshRateInHz", L"PresentationInterval", L"Adapter"};
+    const int expected[] = {800, 600, 21, 3, 1, 1, 1, 75, 6, 0, -2147483648, 0};
+    for (int i = 0; i < 12; ++i) EXPECT_EQ(Video(keys[i]), expected[i]) << std::string(keys[i], keys[i] + 8);
+    EXPECT_GE(Video(L"MultiSampleType"), 0);
+
+    // The log went to the folder beside the program folder.
+    const std::string log = Log();
+    EXPECT_NE(log.find(Cp1251(L"Запуск программы")), std::string::npos);
+    EXPECT_NE(log.find(Cp1251(L"Оптимизация: D3DX_")), std::string::npos);
+
+    // The camera's clear colour fills the frame.
+    const Image shot = ReadPng(dir / "shot.png");
+    ASSERT_EQ(shot.width, 800);
+    ASSERT_EQ(shot.height, 600);
+    EXPECT_EQ(shot.Pixel(3, 3), 0x336699u);
+    EXPECT_EQ(shot.Pixel(796, 596), 0x336699u);
+
+    const std::string stats = ReadAll(dir / "stats.json");
+    EXPECT_NE(stats.find("\"frames\": 20"), std::string::npos) << stats;
+}
+
+TEST_F(TarnwickRun, TheTextOfTheSceneIsDrawn)
+{
+    if (!FontDevice::Available()) GTEST_SKIP() << "this build has no D3DX fonts, so no text is drawn";
+    ScratchFolder::Write(program / "MainModule.xml", Scene("Text", "0xFF000000"));
+    ASSERT_EQ(Run(20), 0);
+    const Image shot = ReadPng(dir / "shot.png");
+    ASSERT_EQ(shot.width, 800);
+    int bright = 0;
+    for (int y = 200; y < 400; ++y)
+        for (int x = 100; x < 700; ++x) bright += shot.Pixel(x, y) == 0xFFFFFFu;
+    EXPECT_GT(bright, 500) << "white letters in the middle of the frame";
+    EXPECT_EQ(shot.Pixel(3, 3), 0u);
+}
+
+TEST_F(TarnwickRun, TheCommandLineNamesTheMainModule)
+{
+    ScratchFolder::Write(program / "MainModule.xml", Scene("Default", "0xFF336699"));
+    ScratchFolder::Write(program / "my scene.xml", Scene("Chosen", "0xFF802010"));
+    ASSERT_EQ(Run(10, "my scene.xml"), 0);
+    EXPECT_EQ(ReadPng(dir / "shot.png").Pixel(10, 10), 0x802010u);
+}
+
+TEST_F(TarnwickRun, AbsurdVideoSettingsStartWithSaneOnes)
+{
+    ScratchFolder::Write(program / "MainModule.xml", Scene("First", "0xFF336699"));
+    ScratchFolder::Write(program / "settings.xml",
+                         "<?xml version=\"1.0\" encoding=\"UTF-8\"?><entity name=\"Video\">"
+                         "<entity name=\"Adapter\" value=\"-1\"/><entity name=\"AdapterType\" value=\"1\"/>"
+                         "<entity name=\"CreateDeviceFlag\" value=\"64\"/>"
+                         "<entity name=\"BackBufferWidth\" value=\"0\"/><entity name=\"BackBufferHeight\" value=\"100000\"/>"
+                         "<entity name=\"BackBufferFormat\" value=\"12345\"/><entity name=\"Windowed\" value=\"1\"/>"
+                         "<entity name=\"SwapEffect\" value=\"1\"/><entity name=\"EnableAutoDepthStencil\" value=\"1\"/>"
+                         "<entity name=\"AutoDepthStencilFormat\" value=\"75\"/></entity>");
+    ASSERT_EQ(Run(20), 0) << ReadAll(dir / "out.txt");
+    EXPECT_EQ(Video(L"Adapter"), 0);
+    EXPECT_EQ(Video(L"BackBufferWidth"), 800);
+    EXPECT_EQ(Video(L"BackBufferHeight"), 600);
+    EXPECT_EQ(Video(L"BackBufferFormat"), 21);
+    EXPECT_NE(Log().find(Cp1251(L"Недопустимые значения в settings.xml заменены")), std::string::npos);
+    EXPECT_EQ(ReadPng(dir / "shot.png").Pixel(3, 3), 0x336699u);
+}
+
+TEST_F(TarnwickRun, AMissingOrBrokenMainModuleStillRuns)
+{
+    ASSERT_EQ(Run(5), 0) << "no MainModule.xml at all";
+    // While loading, only the load screen's camera clears, to black.
+    EXPECT_EQ(ReadPng(dir / "shot.png").Pixel(3, 3), 0u);
+    ScratchFolder::Write(program / "MainModule.xml", "<scene name=\"x\" class=\"C_BaseModule\"><broken></scene>");
+    ASSERT_EQ(Run(5), 0);
+    EXPECT_NE(Log().find(Cp1251(L"Не загружен файл")), std::string::npos);
+    EXPECT_EQ(Video(L"BackBufferWidth"), 800);
+}
+
+TEST_F(TarnwickRun, AnUnreadableSettingsFileIsReplaced)
+{
+    ScratchFolder::Write(program / "MainModule.xml", Scene("First", "0xFF336699"));
+    ScratchFolder::Write(program / "settings.xml", std::string("\x01\xff<<not xml", 11));
+    ASSERT_EQ(Run(5), 0);
+    EXPECT_EQ(Video(L"BackBufferWidth"), 800);
+    EXPECT_EQ(Video(L"PresentationInterval"), -2147483648);
+}
