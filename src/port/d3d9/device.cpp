@@ -2104,3 +2104,20 @@ HRESULT PortDevice::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minVertex
     CountDraw(type, primitiveCount);
     return D3D_OK;
 }
+
+void PortDevice::ForgetGLState() {
+    Activate();
+    glBindVertexArray(m_vao);
+    m_dirty = DIRTY_ALL;
+    m_textureDirty = m_samplerDirty = 0xFF;
+    m_boundArray = m_boundElement = m_boundProgram = 0;
+    for (GLuint& t : m_boundTextures) t = 0xFFFFFFFF;
+    glActiveTexture(GL_TEXTURE0);
+    m_activeUnit = 0;
+    m_attribFvf = 0xFFFFFFFF;
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
+    m_enabledAttribs = 0;
+    for (GLuint i = 0; i < PORT_ATTRIB_COUNT; ++i) glDisableVertexAttribArray(i);
+    for (GLuint i = 0; i < 8; ++i) glBindSampler(i, m_samplers[i]);
+}

@@ -345,6 +345,8 @@ public:
     uint64_t Triangles() const { return m_totalTriangles; }
     void WriteRunOutputs();
     size_t ProgramCount() const { return m_programs.size(); }
+    // Raw OpenGL calls changed the context: every cached binding is re-issued.
+    void ForgetGLState();
 
 private:
     struct LightSlot {

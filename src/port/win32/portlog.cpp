@@ -1,6 +1,6 @@
 #include "port/win32/portlog.h"
 
-#include <cstdio>
+#include "Logger/Logger.h"
 
 namespace {
 PortLogSink g_sink = nullptr;
@@ -8,11 +8,16 @@ PortLogSink g_sink = nullptr;
 
 void PortSetLogSink(PortLogSink sink) { g_sink = sink; }
 
-void PortLog(PortLogLevel level, const std::string& text) {
+void PortLogAt(PortLogLevel level, const std::string& text, int line, const char* file, const char* function) {
     if (g_sink) {
         g_sink(level, text);
         return;
     }
-    const char* word = level == PortLogLevel::Error ? "error" : level == PortLogLevel::Warning ? "warning" : "info";
-    std::fprintf(stderr, "[port %s] %s\n", word, text.c_str());
+    // Platform failures are reported as warnings: an error message would
+    // throw out of the middle of a drawing call.
+    const logger::TypeMessage type = level == PortLogLevel::Info ? logger::Info : logger::Warning;
+    if (!logger::Logger::WouldCommit(type)) return;
+    logger::Logger::Message message(type, level == PortLogLevel::Info ? "info" : "warning", line, file, function);
+    message << text;
+    message.Commit();
 }

@@ -13,6 +13,8 @@
 #include "port/win32/strings.h"
 #include "port/win32/wintypes.h"
 
+#include "Common/MessageBox.h"
+
 DWORD GetTickCount() {
     const PortRunOptions& o = PortRun();
     if (o.stepMs >= 0) {
@@ -132,3 +134,14 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
     }
     return pressed > 0 ? pressed : fallback;
 }
+
+namespace {
+// The support library's helper classes show their message boxes through here.
+struct MessageBoxRegistration {
+    MessageBoxRegistration() {
+        VORTALEX::SetMessageBoxHandler([](std::wstring_view text, std::wstring_view caption) {
+            MessageBoxW(nullptr, std::wstring(text).c_str(), std::wstring(caption).c_str(), MB_OK);
+        });
+    }
+} g_messageBoxRegistration;
+}  // namespace
