@@ -10,6 +10,7 @@
 #include "BaseClasses/BaseObject.h"
 #include "BaseClasses/BaseResource.h"
 #include "Render/Camera/BaseCamera.h"
+#include "Render/Position/PositionObject.h"
 #include "Render/Position/AxisMoveObject.h"
 #include "Script/LuaScriptBase.h"
 #include "Script/LuaScriptDeclareFunction.h"
@@ -35,7 +36,7 @@ struct Published : Declaration {
 };
 
 // clang-format off
-// 1 MessageBox: published with the window that shows message boxes
+Published<C_LuaScriptDeclareFunction1<double, string, &C_BaseObject::MessageBoxW>> g_MessageBox(L"MessageBox");
 Published<C_LuaScriptDeclareFunction1<double, string, &C_BaseObject::ToLog>> g_ToLog(L"ToLog");
 Published<C_LuaScriptDeclareFunction1<double, string, &C_BaseObject::GetObjectID>> g_GetObjectID(L"GetObjectID");
 Published<C_LuaScriptDeclareFunction0<double, &C_BaseObject::GetTime>> g_GetCurrentTime(L"GetCurrentTime");
@@ -48,7 +49,8 @@ Published<C_LuaScriptDeclareFunction0<double, &C_BaseObject::GetScreenHeight>> g
 Published<C_LuaScriptDeclareFunction0<double, &C_BaseObject::GetMouseX>> g_GetMouseX(L"GetMouseX");
 Published<C_LuaScriptDeclareFunction0<double, &C_BaseObject::GetMouseY>> g_GetMouseY(L"GetMouseY");
 Published<C_LuaScriptDeclareFunction1<double, long, &C_BaseObject::GetCursorStatus>> g_GetCursorStatus(L"GetCursorStatus");
-// 14 Exit, 15 DlgOpenFile: published with the main window
+Published<C_LuaScriptDeclareFunction0<double, &C_BaseObject::Exit>> g_Exit(L"Exit");
+Published<C_LuaScriptDeclareFunction1<string, string, &C_BaseObject::DlgOpenFile>> g_DlgOpenFile(L"DlgOpenFile");
 Published<C_LuaScriptDeclareFunction7<double, long, string, string, string, string, string, string, &C_BaseObject::CreateObject>> g_CreateObject(L"CreateObject");
 Published<C_LuaScriptDeclareFunction0<string, &C_BaseObject::GetPathToProgram>> g_GetPathToProgram(L"GetPathToProgram");
 Published<C_LuaScriptDeclareFunction2<double, long, long, &C_BaseResource::AddExtraObject>> g_AddExtraObject(L"AddExtraObject");
@@ -58,16 +60,29 @@ Published<C_LuaScriptDeclareFunction2<double, long, string, &C_BaseResource::Set
 Published<C_LuaScriptDeclareFunction1<double, long, &C_BaseResource::ClearScript>> g_ClearScript(L"ClearScript");
 Published<C_LuaScriptDeclareFunction2<double, long, string, &C_BaseResource::SetAnotherEffect>> g_SetAnotherEffect(L"SetAnotherEffect");
 Published<C_LuaScriptDeclareFunction1<double, long, &C_BaseResource::ClearEffect>> g_ClearEffect(L"ClearEffect");
-// 25 LoadMainModule, 26 SetString, 27 GetTerraineHeight, 28-40 SetPosition*/GetPosition*/GetPositionFromAxis
-Published<C_LuaScriptDeclareFunction1<double, long, &C_AxisDrive::GetStartPoint>> g_GetStartPoint(L"GetStartPoint");
-Published<C_LuaScriptDeclareFunction0<double, &C_AxisDrive::GetStartTime>> g_GetStartTime(L"GetStartTime");
-Published<C_LuaScriptDeclareFunction1<double, long, &C_AxisDrive::GetFinishPoint>> g_GetFinishPoint(L"GetFinishPoint");
-Published<C_LuaScriptDeclareFunction0<double, &C_AxisDrive::GetFinishTime>> g_GetFinishTime(L"GetFinishTime");
-Published<C_LuaScriptDeclareFunction0<double, &C_AxisDrive::GetNumCommand>> g_GetNumCommand(L"GetNumCommand");
-Published<C_LuaScriptDeclareFunction1<double, string, &C_AxisDrive::LoadProgramm>> g_LoadProgramm(L"LoadProgramm");
-Published<C_LuaScriptDeclareFunction1<string, double, &C_AxisDrive::GetStringCommand>> g_GetStringCommand(L"GetStringCommand");
-Published<C_LuaScriptDeclareFunction1<double, double, &C_AxisDrive::SetPause>> g_SetPause(L"SetPause");
-Published<C_LuaScriptDeclareFunction2<double, long, string, &C_AxisDrive::GetLocalPositionFromAxis>> g_GetLocalPositionFromAxis(L"GetLocalPositionFromAxis");
+// 25 LoadMainModule, 26 SetString, 27 GetTerraineHeight: published with their classes
+Published<C_LuaScriptDeclareFunction2<double, long, double, &C_PositionObject::SetPositionX>> g_SetPositionX(L"SetPositionX");
+Published<C_LuaScriptDeclareFunction2<double, long, double, &C_PositionObject::SetPositionY>> g_SetPositionY(L"SetPositionY");
+Published<C_LuaScriptDeclareFunction2<double, long, double, &C_PositionObject::SetPositionZ>> g_SetPositionZ(L"SetPositionZ");
+Published<C_LuaScriptDeclareFunction2<double, long, double, &C_PositionObject::SetPositionA>> g_SetPositionA(L"SetPositionA");
+Published<C_LuaScriptDeclareFunction2<double, long, double, &C_PositionObject::SetPositionB>> g_SetPositionB(L"SetPositionB");
+Published<C_LuaScriptDeclareFunction2<double, long, double, &C_PositionObject::SetPositionC>> g_SetPositionC(L"SetPositionC");
+Published<C_LuaScriptDeclareFunction1<double, long, &C_PositionObject::GetPositionX>> g_GetPositionX(L"GetPositionX");
+Published<C_LuaScriptDeclareFunction1<double, long, &C_PositionObject::GetPositionY>> g_GetPositionY(L"GetPositionY");
+Published<C_LuaScriptDeclareFunction1<double, long, &C_PositionObject::GetPositionZ>> g_GetPositionZ(L"GetPositionZ");
+Published<C_LuaScriptDeclareFunction1<double, long, &C_PositionObject::GetPositionA>> g_GetPositionA(L"GetPositionA");
+Published<C_LuaScriptDeclareFunction1<double, long, &C_PositionObject::GetPositionB>> g_GetPositionB(L"GetPositionB");
+Published<C_LuaScriptDeclareFunction1<double, long, &C_PositionObject::GetPositionC>> g_GetPositionC(L"GetPositionC");
+Published<C_LuaScriptDeclareFunction2<double, long, string, &C_PositionObject::GetPositionFromAxis>> g_GetPositionFromAxis(L"GetPositionFromAxis");
+Published<C_LuaScriptDeclareFunction1<double, long, &C_AxisMoveObject::GetStartPoint>> g_GetStartPoint(L"GetStartPoint");
+Published<C_LuaScriptDeclareFunction0<double, &C_AxisMoveObject::GetStartTime>> g_GetStartTime(L"GetStartTime");
+Published<C_LuaScriptDeclareFunction1<double, long, &C_AxisMoveObject::GetFinishPoint>> g_GetFinishPoint(L"GetFinishPoint");
+Published<C_LuaScriptDeclareFunction0<double, &C_AxisMoveObject::GetFinishTime>> g_GetFinishTime(L"GetFinishTime");
+Published<C_LuaScriptDeclareFunction0<double, &C_AxisMoveObject::GetNumCommand>> g_GetNumCommand(L"GetNumCommand");
+Published<C_LuaScriptDeclareFunction1<double, string, &C_AxisMoveObject::LoadProgramm>> g_LoadProgramm(L"LoadProgramm");
+Published<C_LuaScriptDeclareFunction1<string, double, &C_AxisMoveObject::GetStringCommand>> g_GetStringCommand(L"GetStringCommand");
+Published<C_LuaScriptDeclareFunction1<double, double, &C_AxisMoveObject::SetPause>> g_SetPause(L"SetPause");
+Published<C_LuaScriptDeclareFunction2<double, long, string, &C_AxisMoveObject::GetLocalPositionFromAxis>> g_GetLocalPositionFromAxis(L"GetLocalPositionFromAxis");
 Published<C_LuaScriptDeclareFunction3<double, long, string, double, &C_BaseCamera::SetCameraCoord>> g_SetCameraCoord(L"SetCameraCoord");
 Published<C_LuaScriptDeclareFunction2<double, long, string, &C_BaseCamera::GetCameraCoord>> g_GetCameraCoord(L"GetCameraCoord");
 // clang-format on

@@ -67,11 +67,14 @@ protected:
 TEST_F(ScriptFunctionsTest, PublishedInTableOrder)
 {
     const std::vector<std::string> expected = {
-        "ToLog", "GetObjectID", "GetCurrentTime", "DisableObject", "NotRenderObject", "VisibleObject",
-        "DeleteObject", "GetScreenWidth", "GetScreenHeight", "GetMouseX", "GetMouseY", "GetCursorStatus",
-        "CreateObject", "GetPathToProgram", "AddExtraObject", "DeleteExtraObject", "ClearExtraObjects",
-        "SetAnotherScript", "ClearScript", "SetAnotherEffect", "ClearEffect", "GetStartPoint", "GetStartTime",
-        "GetFinishPoint", "GetFinishTime", "GetNumCommand", "LoadProgramm", "GetStringCommand", "SetPause",
+        "MessageBox", "ToLog", "GetObjectID", "GetCurrentTime", "DisableObject", "NotRenderObject",
+        "VisibleObject", "DeleteObject", "GetScreenWidth", "GetScreenHeight", "GetMouseX", "GetMouseY",
+        "GetCursorStatus", "Exit", "DlgOpenFile", "CreateObject", "GetPathToProgram", "AddExtraObject",
+        "DeleteExtraObject", "ClearExtraObjects", "SetAnotherScript", "ClearScript", "SetAnotherEffect",
+        "ClearEffect", "SetPositionX", "SetPositionY", "SetPositionZ", "SetPositionA", "SetPositionB",
+        "SetPositionC", "GetPositionX", "GetPositionY", "GetPositionZ", "GetPositionA", "GetPositionB",
+        "GetPositionC", "GetPositionFromAxis", "GetStartPoint", "GetStartTime", "GetFinishPoint",
+        "GetFinishTime", "GetNumCommand", "LoadProgramm", "GetStringCommand", "SetPause",
         "GetLocalPositionFromAxis", "SetCameraCoord", "GetCameraCoord"};
     EXPECT_EQ(ScriptFunctions::PublishedNames(), expected);
     for (const auto& name : expected) {
@@ -134,6 +137,7 @@ TEST_F(ScriptFunctionsTest, UnknownAndStaleIdsDoNothing)
 {
     EXPECT_EQ(Eval("r = GetObjectID('nobody')"), "0");
     EXPECT_EQ(Eval("r = DisableObject(GetObjectID('nobody'))"), "0");
+    EXPECT_EQ(Eval("r = SetPositionX(GetObjectID('nobody'), 5)"), "0");
     Eval("CreateObject(0, 'TestObject', 'victim', '', '', '', '')");
     auto* victim = Managers().GetResource(L"victim");
     ASSERT_NE(victim, nullptr);
@@ -146,6 +150,8 @@ TEST_F(ScriptFunctionsTest, UnknownAndStaleIdsDoNothing)
     EXPECT_EQ(Eval("r = AddExtraObject({}, nil)"), "0");
     EXPECT_EQ(Eval("r = CreateObject()"), "0");
     EXPECT_EQ(Eval("r = GetStartPoint(" + id + ")"), "0") << "not an axis";
+    EXPECT_EQ(Eval("r = SetPositionX(" + id + ", 5)"), "0") << "not a positioned object";
+    EXPECT_EQ(Eval("r = GetPositionX(" + id + ")"), "0");
     EXPECT_EQ(victim->Status, C_BaseObject::NotRender);
     // A deleted object's ID names nothing any more.
     EXPECT_EQ(Eval("r = DeleteObject(" + id + ")"), "0");
@@ -196,4 +202,19 @@ TEST_F(ScriptFunctionsTest, CameraCoordinatesFromScripts)
     EXPECT_EQ(Eval("r = GetCameraCoord(0, 'Y')"), "0");
     EXPECT_EQ(Eval("r = SetCameraCoord(" + id + ", 'y', 99)"), "0");
     EXPECT_EQ(Eval("r = GetCameraCoord(" + id + ", 'Y')"), "12.5");
+}
+
+TEST_F(ScriptFunctionsTest, PositionsFromScripts)
+{
+    Eval("CreateObject(0, 'C_PositionObject', 'Placed', '', '', '', '')");
+    C_BaseResource* placed = Managers().GetResource(L"Placed");
+    ASSERT_NE(placed, nullptr);
+    const std::string id = Id(placed);
+    EXPECT_EQ(Eval("r = SetPositionX(" + id + ", 2.5)"), "0");
+    EXPECT_EQ(Eval("SetPositionA(" + id + ", 45); r = string.format('%.4f,%.4f', GetPositionX(" + id +
+                   "), GetPositionA(" + id + "))"),
+              "2.5000,45.0000");
+    EXPECT_EQ(Eval("r = GetPositionFromAxis(" + id + ", 'X')"), "2.5");
+    EXPECT_EQ(Eval("r = GetPositionFromAxis(" + id + ", 'Q')"), "0");
+    EXPECT_EQ(Eval("r = GetPositionFromAxis(" + id + ")"), "0") << "a missing axis is empty";
 }

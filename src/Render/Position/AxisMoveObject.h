@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "Common/vector.h"
+#include "Render/Position/PositionObject.h"
 
 class C_AxisDrive {
 public:
@@ -173,4 +174,27 @@ private:
     bool m_toolRead = false;
     float m_toolDiameter = 0.0f;
     float m_toolLength = 0.0f;
+};
+
+// One axis of a machine: a tied object whose position or angle of its axis
+// letter follows the motion program through its script's value variable.
+// Value fields 6 (axis letter), 7 (name of the "minimum; maximum" text) and
+// 8 ("true": the cutting tool, sized by "mill_diameter" and "mill_lenght"
+// when its mesh is a cylinder) follow those of the tied object.
+class C_AxisMoveObject : public C_TiedPositionObject, public C_AxisDrive {
+    TW_POOLED_CLASS(C_AxisMoveObject)
+
+public:
+    C_AxisMoveObject();
+    ~C_AxisMoveObject() override;
+
+    void Update() override;                                // 15
+    void Load(IDirect3DDevice9* device) override;          // 21
+    void Unload() override;                                // 22
+
+    double GetAxisPosition(wchar_t letter) override;
+
+    // The position or angle (radians) of a letter, and setting it.
+    float GetComponent(wchar_t letter) const;
+    void SetComponent(wchar_t letter, float value);
 };

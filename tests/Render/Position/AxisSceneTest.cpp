@@ -14,38 +14,6 @@
 #include "Common/CodePage.h"
 #include "Render/Position/AxisMoveObject.h"
 
-namespace {
-
-// An axis object as the engine updates it: the object's script first, then
-// the axis part; paused, nothing runs. Positions are kept by letter.
-class SceneAxis : public C_BaseResource, public C_AxisDrive, public ContainedInModule {
-    TW_POOLED_CLASS(SceneAxis)
-public:
-    void Load(IDirect3DDevice9* device) override
-    {
-        C_BaseResource::Load(device);
-        LoadAxis(ScriptDescription, GetField(6), 0.0f, GetField(7));
-    }
-    void Unload() override
-    {
-        UnloadAxis();
-        C_BaseResource::Unload();
-    }
-    void Update() override
-    {
-        PollPauseKey();
-        if (Programm().IsPaused()) return;
-        C_BaseResource::Update();
-        float value = 0;
-        if (UpdateAxis(CommonData().Time, value)) Machine = value;
-    }
-    double GetAxisPosition(wchar_t letter) override { return letter == AxisLetter ? Machine : 0.0; }
-    float Machine = 0;
-};
-
-}  // namespace
-
-TW_REGISTER_CLASS(SceneAxis)
 
 namespace {
 
@@ -113,15 +81,21 @@ protected:
                   "<machine name='Machine' class='C_BaseModule' script='start.lua'>\n"
                   "  <t text='FolderScript = " + Scripts().path().string() + "'/>\n"
                   "  <t text='LimitsX = -50; 50'/>\n"
-                  "  <axis name='AxisX' class='SceneAxis' value=';;;;;;X;LimitsX' script='machine.lua; AxisX; value_x'/>\n"
-                  "  <axis name='AxisY' class='SceneAxis' value=';;;;;;Y' script='machine.lua; AxisY; value_y'/>\n"
+                  "  <t text='AxisXPos = 0; 7; 0'/>\n"
+                  "  <axis name='AxisX' class='C_AxisMoveObject' value=';;AxisXPos;;;;X;LimitsX' script='machine.lua; AxisX; value_x'/>\n"
+                  "  <axis name='AxisY' class='C_AxisMoveObject' value=';;;;;;Y' script='machine.lua; AxisY; value_y'/>\n"
+                  "  <t text='CutterMesh = 0.5; 0.5; 1; 8'/>\n"
+                  "  <axis name='Cutter' class='C_AxisMoveObject' value='C_D3DXMESH9_CYLINDER; CutterMesh; ; ; ; AxisY; ; ; True'/>\n"
                   "</machine>\n");
         auto* top = static_cast<C_BaseModule*>(Managers().AddResource(L"C_BaseModule", L"top", L""));
         *top << Path("machine.xml");
         while (Managers().Load(nullptr)) {}
         return top;
     }
-    SceneAxis* Axis(const wchar_t* name) { return dynamic_cast<SceneAxis*>(Managers().GetResource(name, L"SceneAxis", false)); }
+    C_AxisMoveObject* Axis(const wchar_t* name)
+    {
+        return dynamic_cast<C_AxisMoveObject*>(Managers().GetResource(name, L"C_AxisMoveObject", false));
+    }
 
     // The logged "cmd n start finish" lines.
     static std::vector<std::tuple<long, long, long>> LoggedCommands()
@@ -139,9 +113,19 @@ protected:
 
 TEST_F(AxisScene, ScriptsSeeTheCommandTimesTheRulesGive)
 {
+    C_AxisDrive::Programm().SetToolSize(3.0f, 0.05f);
     C_BaseModule* top = LoadScene("G01 X10 F600\nG00 Y5\nM03\nG01 X0 Y0 F1200\n");
     ASSERT_NE(Axis(L"AxisX"), nullptr);
-    ASSERT_EQ(C_AxisDrive::Programm().size(), 2u);
+    ASSERT_EQ(C_AxisDrive::Programm().size(), 3u);
+    // The cutting tool: a cylinder scaled to the tool, a length below 0.1 being 1.
+    C_AxisMoveObject* cutter = Axis(L"Cutter");
+    ASSERT_NE(cutter, nullptr);
+    EXPECT_EQ(cutter->ScaleX, 3.0f);
+    EXPECT_EQ(cutter->ScaleY, 3.0f);
+    EXPECT_EQ(cutter->ScaleZ, 1.0f);
+    EXPECT_EQ(cutter->GetParent(), Axis(L"AxisY"));
+    EXPECT_EQ(Axis(L"AxisX")->ScaleX, 1.0f) << "not a tool";
+    EXPECT_EQ(Axis(L"AxisX")->Y, 7.0f);
     ASSERT_EQ(C_AxisDrive::Programm().GetLines().size(), 4u) << "start.lua loaded the program";
     EXPECT_EQ(Axis(L"AxisX")->Maximum, 50.0f);
     EXPECT_EQ(Axis(L"AxisY")->ValueVariable, L"value_y");
@@ -152,7 +136,7 @@ TEST_F(AxisScene, ScriptsSeeTheCommandTimesTheRulesGive)
     for (std::uint32_t t = 1000; t <= 3000; t += Step) {
         C_BaseObject::CommonData().Time = t;
         top->Update();
-        if (t == 1500) xAt1500 = Axis(L"AxisX")->Machine;
+        if (t == 1500) xAt1500 = Axis(L"AxisX")->X;
     }
 
     // What the rules give: the first command starts at the first update; a
@@ -175,8 +159,16 @@ TEST_F(AxisScene, ScriptsSeeTheCommandTimesTheRulesGive)
     // The scripts moved the axes: halfway along the first move at 1500, and
     // back at the origin once the program ended.
     EXPECT_NEAR(xAt1500, 5.0f, 0.01f);
-    EXPECT_NEAR(Axis(L"AxisX")->Machine, 0.0f, 1e-4);
-    EXPECT_NEAR(Axis(L"AxisY")->Machine, 0.0f, 1e-4);
+    EXPECT_NEAR(Axis(L"AxisX")->X, 0.0f, 1e-4);
+    EXPECT_NEAR(Axis(L"AxisY")->Y, 0.0f, 1e-4);
+    // Only the axis's own component moves, and the world matrix follows.
+    EXPECT_EQ(Axis(L"AxisX")->Y, 7.0f);
+    EXPECT_FLOAT_EQ(Axis(L"AxisX")->World._42, 7.0f);
+    EXPECT_NEAR(Axis(L"AxisX")->World._41, Axis(L"AxisX")->X, 1e-6);
+    // Scripts read the axes through the object's position.
+    C_BaseObject::CommonData().Time = 1000;
+    EXPECT_NEAR(C_AxisDrive::GetLocalPositionFromAxis(static_cast<long>(C_BaseObject::ToID(Axis(L"AxisY"))), "Y"),
+                0.0, 1e-4);
 }
 
 TEST_F(AxisScene, PauseKeyFreezesTheAxesAndShiftsTheCommand)
@@ -186,7 +178,7 @@ TEST_F(AxisScene, PauseKeyFreezesTheAxesAndShiftsTheCommand)
     top->Update();
     C_BaseObject::CommonData().Time = 1200;
     top->Update();
-    const float before = Axis(L"AxisX")->Machine;
+    const float before = Axis(L"AxisX")->X;
     EXPECT_NEAR(before, 2.0f, 0.01f);
     // P pressed at 1220 (held for a few frames: one press), released, and
     // pressed again at 3200.
@@ -200,7 +192,7 @@ TEST_F(AxisScene, PauseKeyFreezesTheAxesAndShiftsTheCommand)
         }
         if (t == 3180) {
             EXPECT_TRUE(C_AxisDrive::Programm().IsPaused());
-            EXPECT_EQ(Axis(L"AxisX")->Machine, before) << "paused axes do not update";
+            EXPECT_EQ(Axis(L"AxisX")->X, before) << "paused axes do not update";
         }
     }
     keyP = 0;
@@ -209,5 +201,5 @@ TEST_F(AxisScene, PauseKeyFreezesTheAxesAndShiftsTheCommand)
     EXPECT_EQ(C_AxisDrive::GetFinishTime(), 3980.0);
     C_BaseObject::CommonData().Time = 3220;
     top->Update();
-    EXPECT_NEAR(Axis(L"AxisX")->Machine, 2.4f, 0.01f);
+    EXPECT_NEAR(Axis(L"AxisX")->X, 2.4f, 0.01f);
 }
