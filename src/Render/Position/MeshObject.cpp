@@ -2,6 +2,7 @@
 
 #include "BaseClasses/ParameterString.h"
 #include "Logger/Logger.h"
+#include "Render/Resources/D3DXMESH9.h"
 #include "ResourceManager/ResManager.h"
 
 C_MeshObject::C_MeshObject() = default;
@@ -41,15 +42,8 @@ void C_MeshObject::Load(IDirect3DDevice9* device)
     if (className.empty()) return;
     C_ResManager& managers = C_ResManager::Instance();
     const std::wstring text = managers.GetText(GetField(1));
-    const bool existed = managers.GetResource(text.c_str(), className.c_str(), false) != nullptr;
-    Mesh = managers.AddResource(className.c_str(), text.c_str(), text.c_str());
-    if (!Mesh) {
-        LOG_WARNING(L"Не создан объект класса: " << className);
-        return;
-    }
-    // Outside a load run (an object made by a script) no later step would
-    // load a mesh made just now; inside one, the meshes' own step does it.
-    if (!existed && (C_ResManager::CurrentDevice || managers.LoadIndex == 0)) Mesh->Load(device);
+    Mesh = RequestResource(className.c_str(), text, text, device);
+    if (!Mesh) LOG_WARNING(L"Не создан объект класса: " << className);
 }
 
 void C_MeshObject::Unload()

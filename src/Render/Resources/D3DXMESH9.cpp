@@ -6,6 +6,7 @@
 
 #include "BaseClasses/ParameterString.h"
 #include "Logger/Logger.h"
+#include "ResourceManager/ResManager.h"
 
 TW_REGISTER_CLASS(C_D3DXMESH9_BOX)
 TW_REGISTER_CLASS(C_D3DXMESH9_CYLINDER)
@@ -32,6 +33,16 @@ float Ratio(float a, float b)
 }
 
 } // namespace
+
+C_BaseResource* RequestResource(const wchar_t* className, const std::wstring& name, const std::wstring& value,
+                                IDirect3DDevice9* device)
+{
+    C_ResManager& managers = C_ResManager::Instance();
+    const bool existed = !name.empty() && managers.GetResource(name.c_str(), className, false) != nullptr;
+    C_BaseResource* resource = managers.AddResource(className, name.c_str(), value.c_str());
+    if (resource && !existed && (C_ResManager::CurrentDevice || managers.LoadIndex == 0)) resource->Load(device);
+    return resource;
+}
 
 // ---------------------------------------------------------------------------
 // C_D3DXMESH9

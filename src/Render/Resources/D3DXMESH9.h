@@ -5,6 +5,7 @@
 // optimise) and gets a bounding box and sphere for culling and sorting.
 
 #include <cstdint>
+#include <string>
 
 #include "BaseClasses/BaseResource.h"
 #include "ResourceManager/FromFactory.h"
@@ -100,3 +101,9 @@ public:
     IDirect3DIndexBuffer9* IndexBuffer = nullptr;
     uint32_t TriangleCount = 0;
 };
+
+// Gets a resource by class, name and value from the resource manager; one
+// made just now outside a load run (an object a script created) is loaded at
+// once, since no later load step would reach it.
+C_BaseResource* RequestResource(const wchar_t* className, const std::wstring& name, const std::wstring& value,
+                                IDirect3DDevice9* device);
