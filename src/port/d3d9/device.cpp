@@ -86,6 +86,9 @@ int SamplerSlot(DWORD sampler) {
     return -1;
 }
 
+bool ValidPrimitive(D3DPRIMITIVETYPE t) { return t >= D3DPT_POINTLIST && t <= D3DPT_TRIANGLEFAN; }
+
+// GL_POINTS is 0: validity is checked with ValidPrimitive first.
 GLenum GLMode(D3DPRIMITIVETYPE t) {
     switch (t) {
     case D3DPT_POINTLIST: return GL_POINTS;
@@ -1966,7 +1969,7 @@ void PortDevice::CountDraw(D3DPRIMITIVETYPE type, UINT primitives) {
 
 HRESULT PortDevice::DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, UINT primitiveCount) {
     const GLenum mode = GLMode(type);
-    if (!mode || primitiveCount > m_caps.MaxPrimitiveCount) return D3DERR_INVALIDCALL;
+    if (!ValidPrimitive(type) || primitiveCount > m_caps.MaxPrimitiveCount) return D3DERR_INVALIDCALL;
     const Stream& s = m_streams[0];
     const UINT vertexSize = PortFvfSize(m_fvf);
     if (!s.buffer || (!m_fvf && !m_programOverride) || s.stride == 0) return D3DERR_INVALIDCALL;
@@ -1984,7 +1987,7 @@ HRESULT PortDevice::DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, UINT 
 HRESULT PortDevice::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertexIndex, UINT, UINT, UINT startIndex,
                                          UINT primitiveCount) {
     const GLenum mode = GLMode(type);
-    if (!mode || primitiveCount > m_caps.MaxPrimitiveCount) return D3DERR_INVALIDCALL;
+    if (!ValidPrimitive(type) || primitiveCount > m_caps.MaxPrimitiveCount) return D3DERR_INVALIDCALL;
     const Stream& s = m_streams[0];
     const UINT vertexSize = std::max(PortFvfSize(m_fvf), 1u);
     if (!s.buffer || !m_indices || (!m_fvf && !m_programOverride) || s.stride == 0) return D3DERR_INVALIDCALL;
@@ -2037,7 +2040,7 @@ UINT PortDevice::StreamUpload(const void* data, UINT size, UINT) {
 
 HRESULT PortDevice::DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT primitiveCount, const void* data, UINT stride) {
     const GLenum mode = GLMode(type);
-    if (!mode || !data || stride == 0 || primitiveCount > m_caps.MaxPrimitiveCount) return D3DERR_INVALIDCALL;
+    if (!ValidPrimitive(type) || !data || stride == 0 || primitiveCount > m_caps.MaxPrimitiveCount) return D3DERR_INVALIDCALL;
     if (!m_fvf && !m_programOverride) return D3DERR_INVALIDCALL;
     // Direct3D unbinds stream 0 after a draw from user memory.
     m_streams[0] = Stream{};
@@ -2058,7 +2061,7 @@ HRESULT PortDevice::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minVertex
                                            UINT primitiveCount, const void* indexData, D3DFORMAT indexFormat,
                                            const void* vertexData, UINT stride) {
     const GLenum mode = GLMode(type);
-    if (!mode || !indexData || !vertexData || stride == 0 || primitiveCount > m_caps.MaxPrimitiveCount)
+    if (!ValidPrimitive(type) || !indexData || !vertexData || stride == 0 || primitiveCount > m_caps.MaxPrimitiveCount)
         return D3DERR_INVALIDCALL;
     if (indexFormat != D3DFMT_INDEX16 && indexFormat != D3DFMT_INDEX32) return D3DERR_INVALIDCALL;
     if (!m_fvf && !m_programOverride) return D3DERR_INVALIDCALL;
