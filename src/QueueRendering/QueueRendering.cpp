@@ -35,6 +35,37 @@ void C_QueueRendering::InstallInsert()
     C_BaseObject::RenderQueueInsert = [](C_BaseObject* object) { Instance().Add(object); };
 }
 
+std::size_t C_QueueRendering::C_QueueOne::Insert(C_BaseObject* object)
+{
+    const float key = GetCameraDistanceSize(object);
+    std::size_t low = 0;
+    std::size_t high = m_Keys.size();
+    while (low != high) {
+        const std::size_t middle = (low + high) / 2;
+        if (m_Keys[middle] == key) {
+            low = middle;
+            break;
+        }
+        if (key < m_Keys[middle]) high = middle;
+        else low = middle + 1;
+    }
+    m_Keys.insert(m_Keys.begin() + static_cast<std::ptrdiff_t>(low), key);
+    insert(begin() + static_cast<std::ptrdiff_t>(low), object);
+    return low;
+}
+
+void C_QueueRendering::C_QueueOne::RemoveAt(std::size_t index)
+{
+    m_Keys.erase(m_Keys.begin() + static_cast<std::ptrdiff_t>(index));
+    erase(begin() + static_cast<std::ptrdiff_t>(index));
+}
+
+void C_QueueRendering::C_QueueOne::clear()
+{
+    m_Keys.clear();
+    std::vector<C_BaseObject*>::clear();
+}
+
 C_QueueRendering& C_QueueRendering::Instance()
 {
     static C_QueueRendering queue;

@@ -23,9 +23,21 @@ public:
     // The objects queued behind one camera, nearest first.
     class C_QueueOne : public C_VectorSort<C_BaseObject*, float, &GetCameraDistanceSize, 100> {
     public:
-        C_QueueOne() = default;
-        explicit C_QueueOne(C_BaseCamera* camera) : Camera(camera) {}
+        C_QueueOne() { m_Keys.reserve(100); }
+        explicit C_QueueOne(C_BaseCamera* camera) : Camera(camera) { m_Keys.reserve(100); }
+
+        // Inserts at the position the binary search on the keys finds. Each
+        // object's key is computed once, when it is inserted: all of a
+        // queue's objects are inserted while its camera is the current one,
+        // so the keys cannot change in between.
+        std::size_t Insert(C_BaseObject* object);
+        void RemoveAt(std::size_t index);
+        void clear();
+
         C_BaseCamera* Camera = nullptr;
+
+    private:
+        std::vector<float> m_Keys;   // the key of each element, same order
     };
 
     // What the render-target and effect code provide. Without them no
