@@ -9,10 +9,10 @@
 #include "Logger/Logger.h"
 #include "QueueRendering/QueueRendering.h"
 #include "Render/GUI/LoadScreen.h"
+#include "Render/Resources/BaseTexture9.h"
 #include "ResourceManager/ResManager.h"
 #include "VirtualFileSystem/FileManager.h"
 
-C_Base3DWindow::ForgetTexturesFunction C_Base3DWindow::ForgetBoundTextures = nullptr;
 int32_t C_Base3DWindow::ExceptionCount = 0;
 
 namespace {
@@ -193,7 +193,7 @@ void C_Base3DWindow::Frame()
             device->Present(nullptr, nullptr, nullptr, nullptr);
             queue.ClearQueues();
             for (DWORD stage = 0; stage < 8; ++stage) device->SetTexture(stage, nullptr);
-            if (ForgetBoundTextures) ForgetBoundTextures();
+            C_BaseTexture9::ClearStageTable();
             common.MouseWheel = 0;
         } else {
             // The queues are rebuilt every frame; kept, they would grow with

@@ -50,11 +50,6 @@ public:
     void ReleaseToPool() override {}
     void ClearPool() override {}
 
-    // The texture code forgets which textures it bound per stage here, so
-    // the next frame binds them again.
-    using ForgetTexturesFunction = void (*)();
-    static ForgetTexturesFunction ForgetBoundTextures;
-
     // Exceptions caught in Render over the whole run.
     static int32_t ExceptionCount;
     // Statuses of the window module's objects while the load screen shows.

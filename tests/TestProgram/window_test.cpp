@@ -149,6 +149,8 @@ TEST_F(WindowTest, DeviceIsCreatedWithTheAddedFlagsAndTheTextureFilter)
     EXPECT_EQ((device().samplerStates[{0, D3DSAMP_MINFILTER}]), DWORD(D3DTEXF_LINEAR));
     EXPECT_TRUE(window->m_Reload);
     EXPECT_TRUE(window->IsWindowVisible());
+    EXPECT_EQ(window->GetStyle(), DWORD(WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX));
+    EXPECT_EQ(window->GetExStyle(), DWORD(WS_EX_TOPMOST));
     EXPECT_EQ(C_BaseObject::CommonData().ScreenWidth, 800);
 }
 
