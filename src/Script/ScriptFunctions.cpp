@@ -7,9 +7,11 @@
 
 #include <string>
 
+#include "BaseClasses/Base3DWindow.h"
 #include "BaseClasses/BaseObject.h"
 #include "BaseClasses/BaseResource.h"
 #include "Render/Camera/BaseCamera.h"
+#include "Render/GUI/BaseText2D.h"
 #include "Render/Position/PositionObject.h"
 #include "Render/Position/AxisMoveObject.h"
 #include "Script/LuaScriptBase.h"
@@ -60,7 +62,9 @@ Published<C_LuaScriptDeclareFunction2<double, long, string, &C_BaseResource::Set
 Published<C_LuaScriptDeclareFunction1<double, long, &C_BaseResource::ClearScript>> g_ClearScript(L"ClearScript");
 Published<C_LuaScriptDeclareFunction2<double, long, string, &C_BaseResource::SetAnotherEffect>> g_SetAnotherEffect(L"SetAnotherEffect");
 Published<C_LuaScriptDeclareFunction1<double, long, &C_BaseResource::ClearEffect>> g_ClearEffect(L"ClearEffect");
-// 25 LoadMainModule, 26 SetString, 27 GetTerraineHeight: published with their classes
+Published<C_LuaScriptDeclareFunction1<double, string, &C_Base3DWindow::LoadMainModule>> g_LoadMainModule(L"LoadMainModule");
+Published<C_LuaScriptDeclareFunction2<double, long, string, &C_BaseText2D::SetString>> g_SetString(L"SetString");
+// 27 GetTerraineHeight: published with its class
 Published<C_LuaScriptDeclareFunction2<double, long, double, &C_PositionObject::SetPositionX>> g_SetPositionX(L"SetPositionX");
 Published<C_LuaScriptDeclareFunction2<double, long, double, &C_PositionObject::SetPositionY>> g_SetPositionY(L"SetPositionY");
 Published<C_LuaScriptDeclareFunction2<double, long, double, &C_PositionObject::SetPositionZ>> g_SetPositionZ(L"SetPositionZ");
