@@ -1,0 +1,253 @@
+// Scenes loaded from module files through the resource managers and drawn
+// by the render queue on the real device (headless, Mesa); the pixels read
+// back show what the objects did.
+
+#include "Render/Resources/SceneFixture.h"
+
+#include <memory>
+
+#include "QueueRendering/QueueRendering.h"
+#include "Render/Camera/BaseCamera.h"
+#include "Render/Position/PositionObject.h"
+#include "Render/Resources/BaseTexture9.h"
+#include "Render/Resources/D3DXSTRING.h"
+#include "Render/Resources/SceneFiles.h"
+#include "port/d3d9/device_gl.h"
+#include "port/win32/afxwin.h"
+
+namespace {
+
+int Red(uint32_t argb) { return int((argb >> 16) & 0xFF); }
+int Green(uint32_t argb) { return int((argb >> 8) & 0xFF); }
+int Blue(uint32_t argb) { return int(argb & 0xFF); }
+
+// The camera and the light every scene here starts with: a flat camera (one
+// world unit per pixel on z = 0, looking along +Z) clearing to green, and a
+// white light shining along the view.
+std::string SceneFile(const std::string& objects)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<scene name=\"Scene\" class=\"C_BaseModule\">\n"
+           "  <c name=\"Cam\" class=\"C_GUICamera\" value=\"RT_Full; 0.5235988; 0xFF00FF00;\"/>\n"
+           "  <l name=\"Sun\" class=\"C_D3DLIGHT9_DIRECTIONAL\" value=\"0xFFFFFFFF; 0; 0; 0; 0; 1; 1000;\"/>\n"
+           "  <x name=\"Red\" class=\"C_D3DMATERIAL9\" value=\"0xFFFF0000; 0; 0; 0; 0;\"/>\n"
+           "  <x name=\"Blue\" class=\"C_D3DMATERIAL9\" value=\"0xFF0000FF; 0; 0; 0; 0;\"/>\n"
+           "  <x name=\"White\" class=\"C_D3DMATERIAL9\" value=\"0xFFFFFFFF; 0; 0; 0; 0;\"/>\n" +
+           objects + "</scene>\n";
+}
+
+} // namespace
+
+class SceneRenderTest : public SceneResourceTest {
+protected:
+    static constexpr UINT Width = 160, Height = 120;
+
+    void SetUp() override
+    {
+        SceneResourceTest::SetUp();
+        auto& texts = C_D3DXSTRING::C_AllStrings::Instance();
+        for (const wchar_t* line : {L"FolderTexture = textures", L"FolderMesh = meshes", L"RT_Full = 0; 0; 1; 1",
+                                    L"RT_Cube = 40; 40; 40;", L"RT_Plate = 40; 40; 1;", L"RT_Big = 80; 80; 80;",
+                                    L"RT_Origin = 0; 0; 0;", L"RT_Left = -40; 0; 0;", L"RT_Right = 40; 0; 0;",
+                                    L"RT_Away = 0; 0; 100;", L"RT_Outside = 500; 0; 0;", L"RT_Turned = 0; 1.0471976; 0;"})
+            texts.AddLine(line);
+        C_BaseCamera::InstallModuleSupport();
+        C_BaseObject::RenderQueueInsert = [](C_BaseObject* object) { C_QueueRendering::Instance().Add(object); };
+
+        d3d = Direct3DCreate9(D3D_SDK_VERSION);
+        ASSERT_NE(d3d, nullptr);
+        window = std::make_unique<CWnd>();
+        RECT rect{0, 0, LONG(Width), LONG(Height)};
+        ASSERT_TRUE(window->CreateEx(0, L"", L"scene test", WS_POPUP | WS_CAPTION, rect, nullptr, 0));
+        D3DPRESENT_PARAMETERS p{};
+        p.BackBufferWidth = Width;
+        p.BackBufferHeight = Height;
+        p.BackBufferFormat = D3DFMT_A8R8G8B8;
+        p.BackBufferCount = 1;
+        p.SwapEffect = D3DSWAPEFFECT_DISCARD;
+        p.Windowed = TRUE;
+        p.EnableAutoDepthStencil = TRUE;
+        p.AutoDepthStencilFormat = D3DFMT_D24S8;
+        p.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
+        ASSERT_EQ(d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window->m_hWnd,
+                                    D3DCREATE_HARDWARE_VERTEXPROCESSING, &p, &real),
+                  D3D_OK);
+        auto& common = C_BaseObject::CommonData();
+        common.ScreenWidth = Width;
+        common.ScreenHeight = Height;
+        common.MouseX = common.MouseY = -100;
+    }
+
+    void TearDown() override
+    {
+        C_QueueRendering::Instance().ClearQueues();
+        C_QueueRendering::Instance().Unload();
+        Managers().Clear();
+        C_BaseTexture9::ClearStageTable();
+        if (real) real->Release();
+        if (d3d) d3d->Release();
+        if (window) window->DestroyWindow();
+        C_BaseModule::CameraSupport = {};
+        SceneResourceTest::TearDown();
+    }
+
+    void Put(const std::string& name, const std::string& bytes) const
+    {
+        std::filesystem::create_directories((dir / name).parent_path());
+        WriteFile(name, bytes);
+    }
+
+    // The main-module path of the program: the module reads its file, then
+    // the managers load everything, one manager per step.
+    void Load(const std::string& objects)
+    {
+        Put("scene.xml", SceneFile(objects));
+        module = static_cast<C_BaseModule*>(Managers().AddResource(L"C_BaseModule", L"Root", L""));
+        ASSERT_NE(module, nullptr);
+        *module << Path("scene.xml");
+        int steps = 0;
+        while (Managers().Load(real) && ++steps < 100) {}
+        C_QueueRendering::Instance().Load(real);
+    }
+
+    // One frame as the window runs it; the back buffer before Present.
+    std::vector<uint32_t> Frame()
+    {
+        auto& common = C_BaseObject::CommonData();
+        common.Time += 16;
+        module->Update();
+        module->AddToRenderQueue();
+        C_QueueRendering& queue = C_QueueRendering::Instance();
+        common.RenderPass = 1;
+        queue.Draw(real);
+        EXPECT_EQ(real->BeginScene(), D3D_OK);
+        common.RenderPass = 0;
+        queue.Draw(real);
+        real->EndScene();
+        std::vector<uint32_t> pixels;
+        UINT w = 0, h = 0;
+        EXPECT_TRUE(PortDeviceReadBackBuffer(real, pixels, w, h));
+        EXPECT_EQ(w, Width);
+        real->Present(nullptr, nullptr, nullptr, nullptr);
+        lastQueued.clear();
+        for (auto* one : queue.Queues) lastQueued.insert(lastQueued.end(), one->begin(), one->end());
+        queue.ClearQueues();
+        for (DWORD stage = 0; stage < 8; ++stage) real->SetTexture(stage, nullptr);
+        C_BaseTexture9::ClearStageTable();
+        return pixels;
+    }
+
+    static uint32_t At(const std::vector<uint32_t>& pixels, int x, int y) { return pixels[size_t(y) * Width + x]; }
+    C_BaseObject* Object(const wchar_t* name) { return Managers().GetResource(name); }
+
+    IDirect3D9* d3d = nullptr;
+    std::unique_ptr<CWnd> window;
+    IDirect3DDevice9* real = nullptr;
+    C_BaseModule* module = nullptr;
+    std::vector<C_BaseObject*> lastQueued;
+};
+
+TEST_F(SceneRenderTest, LitRedBoxInFrontOfTheClearColour)
+{
+    Load("  <p name=\"Box\" class=\"C_PositionObject\" value=\"C_D3DXMESH9_BOX; RT_Cube; RT_Origin;\" extra=\"Red\"/>\n");
+    std::vector<uint32_t> pixels = Frame();
+    pixels = Frame();
+    const uint32_t centre = At(pixels, 80, 60);
+    EXPECT_GT(Red(centre), 240);
+    EXPECT_LT(Green(centre) + Blue(centre), 10);
+    const uint32_t corner = At(pixels, 5, 5);
+    EXPECT_EQ(Red(corner), 0);
+    EXPECT_EQ(Green(corner), 255);
+    // 40 units of the plane z = 0 are 40 pixels; the front face sits nearer.
+    EXPECT_GT(Red(At(pixels, 80 - 18, 60)), 240);
+    EXPECT_EQ(Green(At(pixels, 80 - 30, 60)), 255);
+}
+
+TEST_F(SceneRenderTest, TextureColoursLandOnTheirCornersOfTheBoxFace)
+{
+    Put("textures/quarters.bmp", scenetest::Bmp(2, 2, {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF}));
+    Load("  <x name=\"Quarters\" class=\"C_D3DTEXTURE9\" value=\"Quarters.bmp; 0;\"/>\n"
+         "  <p name=\"Box\" class=\"C_PositionObject\" value=\"C_D3DXMESH9_BOX; RT_Cube; RT_Origin;\""
+         " extra=\"White; Quarters\"/>\n");
+    const std::vector<uint32_t> pixels = Frame();
+    const uint32_t topLeft = At(pixels, 80 - 10, 60 - 10), topRight = At(pixels, 80 + 10, 60 - 10);
+    const uint32_t bottomLeft = At(pixels, 80 - 10, 60 + 10), bottomRight = At(pixels, 80 + 10, 60 + 10);
+    EXPECT_GT(Red(topLeft), 200);
+    EXPECT_LT(Green(topLeft) + Blue(topLeft), 40);
+    EXPECT_GT(Green(topRight), 200);
+    EXPECT_LT(Red(topRight) + Blue(topRight), 40);
+    EXPECT_GT(Blue(bottomLeft), 200);
+    EXPECT_LT(Red(bottomLeft) + Green(bottomLeft), 40);
+    EXPECT_GT(Red(bottomRight) + Green(bottomRight) + Blue(bottomRight), 600);
+}
+
+TEST_F(SceneRenderTest, WireframeFillLeavesTheInteriorClear)
+{
+    Load("  <x name=\"Wire\" class=\"C_RenderState\" value=\"D3DRS_FILLMODE; D3DFILL_WIREFRAME;\"/>\n"
+         "  <p name=\"Box\" class=\"C_PositionObject\" value=\"C_D3DXMESH9_BOX; RT_Cube; RT_Origin;\""
+         " extra=\"Wire; Red\"/>\n");
+    const std::vector<uint32_t> pixels = Frame();
+    // Off the face's diagonal the interior shows the clear colour ...
+    EXPECT_EQ(Green(At(pixels, 80 + 8, 60 - 4)), 255);
+    EXPECT_EQ(Red(At(pixels, 80 + 8, 60 - 4)), 0);
+    // ... while the outline is drawn.
+    int redPixels = 0;
+    for (uint32_t p : pixels) redPixels += Red(p) > 200;
+    EXPECT_GT(redPixels, 80);
+    EXPECT_LT(redPixels, 1000);
+}
+
+TEST_F(SceneRenderTest, DirectionalLightShadingFallsOffWithTheAngle)
+{
+    Load("  <p name=\"Facing\" class=\"C_PositionObject\" value=\"C_D3DXMESH9_BOX; RT_Plate; RT_Left;\" extra=\"Red\"/>\n"
+         "  <p name=\"Turned\" class=\"C_PositionObject\" value=\"C_D3DXMESH9_BOX; RT_Plate; RT_Right; RT_Turned;\""
+         " extra=\"Red\"/>\n");
+    const std::vector<uint32_t> pixels = Frame();
+    const int facing = Red(At(pixels, 80 - 40, 60));
+    const int turned = Red(At(pixels, 80 + 40, 60));
+    EXPECT_GT(facing, 240);
+    // Turned by 60°: cos 60° = one half of the light.
+    EXPECT_NEAR(double(turned) / facing, 0.5, 0.06);
+}
+
+TEST_F(SceneRenderTest, ObjectsOutsideTheFrustumAreNotQueued)
+{
+    Load("  <p name=\"Inside\" class=\"C_PositionObject\" value=\"C_D3DXMESH9_BOX; RT_Cube; RT_Origin;\" extra=\"Red\"/>\n"
+         "  <p name=\"Outside\" class=\"C_PositionObject\" value=\"C_D3DXMESH9_BOX; RT_Cube; RT_Outside;\""
+         " extra=\"Blue\"/>\n");
+    const std::vector<uint32_t> pixels = Frame();
+    C_BaseObject* inside = Object(L"Inside");
+    C_BaseObject* outside = Object(L"Outside");
+    ASSERT_NE(outside, nullptr);
+    EXPECT_NE(std::find(lastQueued.begin(), lastQueued.end(), inside), lastQueued.end());
+    EXPECT_EQ(std::find(lastQueued.begin(), lastQueued.end(), outside), lastQueued.end());
+    EXPECT_EQ(outside->GetStatus(), C_BaseObject::NotRender);
+    EXPECT_GT(Red(At(pixels, 80, 60)), 240);
+    int blue = 0;
+    for (uint32_t p : pixels) blue += Blue(p) > 100;
+    EXPECT_EQ(blue, 0);
+}
+
+TEST_F(SceneRenderTest, TheNearerOfTwoOverlappingObjectsCoversTheFartherAndIsPicked)
+{
+    for (int order = 0; order < 2; ++order) {
+        const std::string nearBox =
+            "  <p name=\"Near\" class=\"C_PositionObject\" value=\"C_D3DXMESH9_BOX; RT_Cube; RT_Origin;\" extra=\"Red\"/>\n";
+        const std::string farBox =
+            "  <p name=\"Far\" class=\"C_PositionObject\" value=\"C_D3DXMESH9_BOX; RT_Big; RT_Away;\" extra=\"Blue\"/>\n";
+        Managers().Clear();
+        Load(order == 0 ? nearBox + farBox : farBox + nearBox);
+        auto& common = C_BaseObject::CommonData();
+        common.MouseX = 80;
+        common.MouseY = 60;
+        std::vector<uint32_t> pixels = Frame();
+        pixels = Frame();
+        EXPECT_GT(Red(At(pixels, 80, 60)), 240) << "order " << order;
+        EXPECT_EQ(Blue(At(pixels, 80, 60)), 0) << "order " << order;
+        // The farther, bigger box shows around the nearer one.
+        EXPECT_GT(Blue(At(pixels, 80 - 26, 60)), 200) << "order " << order;
+        EXPECT_EQ(Object(L"Near")->CursorStatus.Value, 1);
+        EXPECT_EQ(Object(L"Far")->CursorStatus.Value, 0);
+        common.MouseX = common.MouseY = -100;
+    }
+}
