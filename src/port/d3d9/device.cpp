@@ -1779,6 +1779,25 @@ const D3DMATRIX& PortDevice::WorldViewProj() {
     return m_wvp;
 }
 
+void PortDevice::UploadScreen(GLint location) {
+    const float vw = static_cast<float>(m_viewport.Width), vh = static_cast<float>(m_viewport.Height);
+    // Half a pixel, less 1/128 so that edges through pixel centres are
+    // decided by Direct3D's top-left rule rather than by a tie.
+    const float shift = 63.0f / 64.0f;
+    glUniform4f(location, shift / vw, shift / vh, m_flipped ? -1.0f : 1.0f, 0.0f);
+}
+
+void PortDevice::SetProgramOverride(GLuint program) {
+    m_programOverride = program;
+    m_ffpDirty = true;
+    m_overrideScreen = -1;
+    m_overrideScreenGeneration = 0;
+    if (program) {
+        Activate();
+        m_overrideScreen = glGetUniformLocation(program, "u_screen");
+    }
+}
+
 void PortDevice::UploadUniforms(PortFfpProgram& p) {
     if (p.generation[PORT_UG_TRANSFORM] != m_generation[PORT_UG_TRANSFORM]) {
         WorldViewProj();
@@ -1789,10 +1808,7 @@ void PortDevice::UploadUniforms(PortFfpProgram& p) {
     }
     if (p.generation[PORT_UG_SCREEN] != m_generation[PORT_UG_SCREEN]) {
         const float vw = static_cast<float>(m_viewport.Width), vh = static_cast<float>(m_viewport.Height);
-        // Half a pixel, less 1/128 so that edges through pixel centres are
-        // decided by Direct3D's top-left rule rather than by a tie.
-        const float shift = 63.0f / 64.0f;
-        glUniform4f(p.screen, shift / vw, shift / vh, m_flipped ? -1.0f : 1.0f, 0.0f);
+        UploadScreen(p.screen);
         if (p.viewportRect >= 0)
             glUniform4f(p.viewportRect, static_cast<float>(m_viewport.X), static_cast<float>(m_viewport.Y), vw, vh);
         p.generation[PORT_UG_SCREEN] = m_generation[PORT_UG_SCREEN];
@@ -1951,6 +1967,11 @@ HRESULT PortDevice::PrepareDraw(D3DPRIMITIVETYPE type, DWORD fvf, GLuint buffer,
         if (m_boundProgram != m_programOverride) {
             glUseProgram(m_programOverride);
             m_boundProgram = m_programOverride;
+            m_overrideScreenGeneration = 0;
+        }
+        if (m_overrideScreen >= 0 && m_overrideScreenGeneration != m_generation[PORT_UG_SCREEN]) {
+            UploadScreen(m_overrideScreen);
+            m_overrideScreenGeneration = m_generation[PORT_UG_SCREEN];
         }
         return D3D_OK;
     }

@@ -333,10 +333,8 @@ public:
     bool ReadBackBuffer(std::vector<uint32_t>& argb, UINT& width, UINT& height);
     // Reads a render-target surface into memory laid out as Direct3D's rows.
     bool ReadSurface(PortSurface* surface, std::vector<uint8_t>& out, UINT pitch);
-    void SetProgramOverride(GLuint program) {
-        m_programOverride = program;
-        m_ffpDirty = true;
-    }
+    void SetProgramOverride(GLuint program);
+    GLuint ProgramOverride() const { return m_programOverride; }
     void BindArrayBuffer(GLuint name);
     void BindElementBuffer(GLuint name);
     void BindTextureForUpload(GLuint name);
@@ -382,6 +380,7 @@ private:
     void ApplyGLState();
     void ApplyFfp(D3DPRIMITIVETYPE type, DWORD fvf);
     void UploadUniforms(PortFfpProgram& program);
+    void UploadScreen(GLint location);
     void BuildKey(PortFfpKey& key, D3DPRIMITIVETYPE type, DWORD fvf);
     void SetupVertexAttributes(DWORD fvf, GLuint buffer, UINT offset, UINT stride);
     void BindFramebuffer();
@@ -467,6 +466,8 @@ private:
     bool m_ffpDirty = true;
     D3DPRIMITIVETYPE m_lastPrimitive = D3DPT_TRIANGLELIST;
     GLuint m_programOverride = 0;
+    GLint m_overrideScreen = -1;
+    uint64_t m_overrideScreenGeneration = 0;
     DWORD m_programFvf = 0xFFFFFFFF;
     uint64_t m_generation[PORT_UG_COUNT] = {1, 1, 1, 1, 1};
     uint64_t m_generationCounter = 1;

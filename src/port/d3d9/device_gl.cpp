@@ -1,12 +1,15 @@
 #include "port/d3d9/device_gl.h"
 
 #include "port/d3d9/device.h"
+#include "port/d3d9/ffp.h"
 
-void PortDeviceSetProgram(IDirect3DDevice9* device, GLuint program) {
+#include <string>
+
+void PortDeviceSetProgram(IDirect3DDevice9* device, unsigned program) {
     if (device) static_cast<PortDevice*>(device)->SetProgramOverride(program);
 }
 
-GLuint PortTextureName(IDirect3DBaseTexture9* texture) {
+unsigned PortTextureName(IDirect3DBaseTexture9* texture) {
     if (!texture || texture->GetType() != D3DRTYPE_TEXTURE) return 0;
     return static_cast<PortTexture*>(texture)->Name();
 }
@@ -32,4 +35,36 @@ void PortDeviceCounters(IDirect3DDevice9* device, uint64_t& drawCalls, uint64_t&
 
 size_t PortDeviceProgramCount(IDirect3DDevice9* device) {
     return device ? static_cast<PortDevice*>(device)->ProgramCount() : 0;
+}
+
+const char* PortVertexEpilogueGLSL() {
+    static const std::string text = std::string(
+        "uniform vec4 u_screen;\n"
+        "vec4 PortFinishPosition(vec4 clip) {\n") +
+        (PortGetGLCaps().clipControl ? "" : "  clip.z = 2.0 * clip.z - clip.w;\n") +
+        "  clip.x += u_screen.x * clip.w;\n"
+        "  clip.y -= u_screen.y * clip.w;\n"
+        "  clip.y *= u_screen.z;\n"
+        "  return clip;\n"
+        "}\n";
+    return text.c_str();
+}
+
+unsigned PortDeviceLinkProgram(IDirect3DDevice9* device, const std::string& vertex, const std::string& fragment,
+                               std::string& log) {
+    if (!device) return 0;
+    auto* d = static_cast<PortDevice*>(device);
+    d->Activate();
+    GLuint program = PortLinkProgram(vertex, fragment, log);
+    d->ForgetGLState();  // linking may leave a different program in use
+    return program;
+}
+
+void PortDeviceDeleteProgram(IDirect3DDevice9* device, unsigned program) {
+    if (!device || !program) return;
+    auto* d = static_cast<PortDevice*>(device);
+    d->Activate();
+    if (d->ProgramOverride() == program) d->SetProgramOverride(0);
+    glDeleteProgram(program);
+    d->ForgetGLState();
 }

@@ -3,18 +3,42 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "port/d3d9/d3d9.h"
-#include "port/d3d9/ffp.h"
-#include "port/d3d9/gl.h"
+
+// Vertex attribute locations every program (generated or supplied) uses; the
+// names are bound by PortLinkProgram.
+enum PortAttrib : unsigned {
+    PORT_ATTRIB_POSITION = 0,   // "a_position"
+    PORT_ATTRIB_NORMAL = 1,     // "a_normal"
+    PORT_ATTRIB_PSIZE = 2,      // "a_psize"
+    PORT_ATTRIB_DIFFUSE = 3,    // "a_diffuse"
+    PORT_ATTRIB_SPECULAR = 4,   // "a_specular"
+    PORT_ATTRIB_TEXCOORD0 = 5,  // "a_tex0" .. "a_tex7" at 5..12
+    PORT_ATTRIB_COUNT = 13
+};
+
+// Compiles and links GLSL sources in the device's context with the attribute
+// locations above. Returns the program name, or 0 with the compiler's log.
+unsigned PortDeviceLinkProgram(IDirect3DDevice9* device, const std::string& vertex, const std::string& fragment,
+                               std::string& log);
+// Deletes a program made by PortDeviceLinkProgram.
+void PortDeviceDeleteProgram(IDirect3DDevice9* device, unsigned program);
 
 // Draws use this linked program instead of the generated fixed-function one
 // (0 goes back). Vertex attributes arrive at the PORT_ATTRIB_* locations; the
-// device still applies render states, textures, samplers and targets.
-void PortDeviceSetProgram(IDirect3DDevice9* device, GLuint program);
+// device still applies render states, textures, samplers and targets, and
+// keeps the program's "u_screen" uniform (see below) up to date.
+void PortDeviceSetProgram(IDirect3DDevice9* device, unsigned program);
+// GLSL for supplied vertex programs, to be placed after their #version line:
+// it declares "uniform vec4 u_screen;" and "vec4 PortFinishPosition(vec4 clip)",
+// which a program applies to its clip-space position last. It gives Direct3D's
+// pixel centres, its 0..1 depth range and the top-down rows of texture targets.
+const char* PortVertexEpilogueGLSL();
 // The OpenGL texture behind a texture (0 for anything else).
-GLuint PortTextureName(IDirect3DBaseTexture9* texture);
+unsigned PortTextureName(IDirect3DBaseTexture9* texture);
 // Makes the device's OpenGL context current (before raw GL calls).
 void PortDeviceActivate(IDirect3DDevice9* device);
 // The back buffer as 32-bit ARGB values, top row first.

@@ -6,18 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include "port/d3d9/device_gl.h"
 #include "port/d3d9/gl.h"
-
-// Vertex attribute locations every program (generated or supplied) uses.
-enum PortAttrib : GLuint {
-    PORT_ATTRIB_POSITION = 0,
-    PORT_ATTRIB_NORMAL = 1,
-    PORT_ATTRIB_PSIZE = 2,
-    PORT_ATTRIB_DIFFUSE = 3,
-    PORT_ATTRIB_SPECULAR = 4,
-    PORT_ATTRIB_TEXCOORD0 = 5,  // texture coordinate sets 0..7 at 5..12
-    PORT_ATTRIB_COUNT = 13
-};
 
 struct PortFfpStage {
     uint8_t colorOp, colorArg0, colorArg1, colorArg2;
