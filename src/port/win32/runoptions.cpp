@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "port/win32/afxwin.h"
+#include "port/win32/sdlvideo.h"
 
 namespace {
 PortRunOptions g_options;
@@ -46,7 +47,8 @@ void PortRunReload() {
 
 bool PortIsHeadless() {
     const PortRunOptions& o = PortRun();
-    return o.offscreenDriver || o.frames >= 0;
+    // The offscreen driver may also have been chosen because there is no display.
+    return o.offscreenDriver || o.frames >= 0 || PortVideoIsOffscreen();
 }
 
 uint64_t PortPresentedFrames() { return g_frames; }

@@ -8,6 +8,8 @@
 // Starts SDL's video subsystem once, with the OpenGL attributes every window
 // is created with. False (and logged) when no video driver can start.
 bool PortEnsureVideo();
+// True when SDL runs on its offscreen driver (nothing can be shown).
+bool PortVideoIsOffscreen();
 // The SDL window behind a window handle, or null.
 SDL_Window* PortSdlWindow(HWND window);
 // The window handle of an SDL window ID, or null.

@@ -151,6 +151,12 @@ PortInputTotals& PortInputState() {
     return totals;
 }
 
+bool PortVideoIsOffscreen() {
+    if (!SDL_WasInit(SDL_INIT_VIDEO)) return false;
+    const char* driver = SDL_GetCurrentVideoDriver();
+    return driver && std::string(driver) == "offscreen";
+}
+
 SDL_Window* PortSdlWindow(HWND window) { return IsLive(window) ? window->sdl : nullptr; }
 
 HWND PortWindowFromSdlId(Uint32 id) {
