@@ -118,3 +118,27 @@ HANDLE AddFontMemResourceEx(void* fileView, DWORD size, void* reserved, DWORD* n
 BOOL RemoveFontMemResourceEx(HANDLE font);
 // Fonts installed from memory have no file name; for those this fails as on Windows.
 BOOL RemoveFontResourceW(LPCWSTR fileName);
+
+// ---------------------------------------------------------------------------
+// 3D text
+// ---------------------------------------------------------------------------
+struct POINTFLOAT {
+    FLOAT x, y;
+};
+struct GLYPHMETRICSFLOAT {
+    FLOAT gmfBlackBoxX;
+    FLOAT gmfBlackBoxY;
+    POINTFLOAT gmfptGlyphOrigin;
+    FLOAT gmfCellIncX;
+    FLOAT gmfCellIncY;
+};
+typedef GLYPHMETRICSFLOAT* LPGLYPHMETRICSFLOAT;
+
+struct ID3DXMesh;
+struct ID3DXBuffer;
+// Extruded text in the font selected into hdc: outlines flattened to the
+// chordal deviation (0: one font unit), front cap at z = 0, back cap at
+// z = -extrusion, units of one em. glyphMetrics, when given, receives one
+// record per character.
+HRESULT D3DXCreateTextW(IDirect3DDevice9* device, HDC hdc, LPCWSTR text, FLOAT deviation, FLOAT extrusion,
+                        ID3DXMesh** mesh, ID3DXBuffer** adjacency, LPGLYPHMETRICSFLOAT glyphMetrics);
