@@ -171,7 +171,14 @@ void C_BaseObject::ClearPool() {}
 
 double C_BaseObject::ToLog(const std::string& text)
 {
-    LOG_WARNING(ScriptTextToWide(text));
+    // A script logs everything from this one line: with repetitions folded
+    // (as the program runs), only a repeated text is left out, not every
+    // line after the first.
+    if (logger::Logger::WouldCommit(logger::Warning)) {
+        logger::Logger::Message message(logger::Warning, "warning", __LINE__, __FILE__, __PRETTY_FUNCTION__);
+        message << ScriptTextToWide(text);
+        message.DistinctByText().Commit();
+    }
     return 0.0;
 }
 

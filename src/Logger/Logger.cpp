@@ -329,7 +329,10 @@ void Logger::Message::Commit() {
         if (options.Flag(OptionEnable)) {
             if (type_ <= options.Int(OptionFilter)) {
                 bool allowed = true;
-                if (!options.Flag(OptionRepetitions)) allowed = SeenLocations().insert(hash_).second;
+                if (!options.Flag(OptionRepetitions)) {
+                    const int key = distinctByText_ ? LocationHash(std::to_wstring(hash_) + L'\n' + body_) : hash_;
+                    allowed = SeenLocations().insert(key).second;
+                }
                 if (type_ != Silent && allowed) Instance().WriteAll(*this);
             }
         }

@@ -109,6 +109,13 @@ public:
         // error message throws std::exception with the level word.
         void Commit();
 
+        // Repetitions are then told apart by the text as well as the
+        // location: every line a script logs is written from one place.
+        Message& DistinctByText() {
+            distinctByText_ = true;
+            return *this;
+        }
+
         const std::wstring& Text() const { return body_; }
         int Type() const { return type_; }
         int Hash() const { return hash_; }
@@ -126,6 +133,7 @@ public:
         std::string signature_;
         int hash_ = 0;
         bool enabled_;
+        bool distinctByText_ = false;
     };
 
     // The option table; the first call fills the defaults and reads the

@@ -168,10 +168,15 @@ TEST_F(ScriptFunctionsTest, CurrentTimeIsTheFrameTime)
     EXPECT_EQ(Eval("r = GetCurrentTime()"), "5016");
 }
 
-TEST_F(ScriptFunctionsTest, ToLogWritesAWarning)
+TEST_F(ScriptFunctionsTest, ToLogWritesEveryDistinctLine)
 {
-    Eval("ToLog('Сообщение скрипта')");
-    EXPECT_TRUE(Logged(L"Сообщение скрипта"));
+    // As the program runs: each source location written once.
+    logger::Logger::SetOption(logger::OptionRepetitions, L"0");
+    Eval("ToLog('Сообщение скрипта'); ToLog('second line'); ToLog('second line'); ToLog('third line')");
+    logger::Logger::SetOption(logger::OptionRepetitions, L"1");
+    EXPECT_EQ(CountLogged(L"Сообщение скрипта"), 1u);
+    EXPECT_EQ(CountLogged(L"second line"), 1u) << "a repeated text is folded";
+    EXPECT_EQ(CountLogged(L"third line"), 1u) << "a new text is not";
 }
 
 TEST_F(ScriptFunctionsTest, DemoScriptsRun)
