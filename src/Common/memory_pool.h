@@ -5,8 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <algorithm>
 #include <new>
 #include <utility>
+#include <vector>
 
 namespace VORTALEX {
 
@@ -67,21 +69,6 @@ protected:
         }
     }
 
-    // The slot that holds the object at address p, or null when p is not
-    // the start of a slot of this block chain.
-    chunk* Find(const void* p) const {
-        const auto address = reinterpret_cast<std::uintptr_t>(p);
-        for (const base_memory_pool* b = this; b; b = b->next_) {
-            if (!b->slots_) continue;
-            const auto first = reinterpret_cast<std::uintptr_t>(b->slots_);
-            if (address >= first && address < first + sizeof(chunk) * N) {
-                const std::uintptr_t offset = address - first;
-                return offset % sizeof(chunk) == 0 ? b->slots_ + offset / sizeof(chunk) : nullptr;
-            }
-        }
-        return nullptr;
-    }
-
     base_memory_pool* next_ = nullptr;
     chunk* slots_ = nullptr;
 };
@@ -97,6 +84,7 @@ public:
     ~memory_pool() override {
         this->TearDown();
         free_head_ = nullptr;
+        blocks_.clear();
     }
 
     static memory_pool& Instance() {
@@ -128,7 +116,7 @@ public:
     // alone rather than destroyed a second time.
     void Release(T* object) {
         if (!object) return;
-        chunk* c = this->Find(object);
+        chunk* c = Locate(object);
         if (!c || c->free) return;
         c->free = true;
         object->~T();
@@ -140,6 +128,7 @@ public:
     void Clear() {
         this->TearDown();
         free_head_ = nullptr;
+        blocks_.clear();
     }
 
     // Number of blocks that hold a slot array (for diagnostics and tests).
@@ -156,19 +145,23 @@ public:
     }
 
     bool IsLive(const T* object) const {
-        const chunk* c = this->Find(object);
+        const chunk* c = Locate(object);
         return c && !c->free;
     }
 
 private:
     chunk* TakeSlot() {
-        if (!this->slots_) this->MakeSlots(free_head_);
+        if (!this->slots_) {
+            this->MakeSlots(free_head_);
+            Remember(this->slots_);
+        }
         if (!free_head_) {
             // A new block goes directly behind the first one.
             base* block = new base;
             block->next_ = this->next_;
             this->next_ = block;
             block->MakeSlots(free_head_);
+            Remember(block->slots_);
         }
         chunk* c = free_head_;
         free_head_ = c->next_free;
@@ -176,7 +169,28 @@ private:
         return c;
     }
 
+    // Slot arrays sorted by address, so finding the slot of an object costs
+    // a binary search instead of a walk over every block: releasing all
+    // objects of a large scene stays linear-logarithmic.
+    void Remember(chunk* slots) {
+        blocks_.insert(std::upper_bound(blocks_.begin(), blocks_.end(), slots), slots);
+    }
+
+    chunk* Locate(const void* p) const {
+        const auto address = reinterpret_cast<std::uintptr_t>(p);
+        auto it = std::upper_bound(blocks_.begin(), blocks_.end(), address,
+                                   [](std::uintptr_t a, chunk* b) {
+                                       return a < reinterpret_cast<std::uintptr_t>(b);
+                                   });
+        if (it == blocks_.begin()) return nullptr;
+        chunk* first = *--it;
+        const std::uintptr_t offset = address - reinterpret_cast<std::uintptr_t>(first);
+        if (offset >= sizeof(chunk) * N || offset % sizeof(chunk) != 0) return nullptr;
+        return first + offset / sizeof(chunk);
+    }
+
     chunk* free_head_ = nullptr;
+    std::vector<chunk*> blocks_;
 };
 
 }  // namespace VORTALEX

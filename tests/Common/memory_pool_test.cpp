@@ -101,6 +101,29 @@ TEST_F(MemoryPool, DoubleReleaseAndForeignPointersAreIgnored) {
     pool.Release(nullptr);
 }
 
+TEST_F(MemoryPool, ManyBlocksReleaseEachObjectOnceInAnyOrder) {
+    std::vector<Counted*> objects;
+    for (int i = 0; i < 32 * 7 + 5; ++i) objects.push_back(pool.Allocate(i));
+    EXPECT_EQ(pool.BlockCount(), 8u);
+    // A pointer inside a slot but not at its start is no object of the pool.
+    pool.Release(reinterpret_cast<Counted*>(reinterpret_cast<char*>(objects[40]) + 1));
+    EXPECT_EQ(Counted::alive, 32 * 7 + 5);
+    // Interleaved order across blocks: every object is found in its own block.
+    for (std::size_t step : {3u, 1u}) {
+        for (std::size_t i = 0; i < objects.size(); i += step) {
+            if (!objects[i]) continue;
+            EXPECT_TRUE(pool.IsLive(objects[i]));
+            pool.Release(objects[i]);
+            EXPECT_FALSE(pool.IsLive(objects[i]));
+            objects[i] = nullptr;
+        }
+    }
+    EXPECT_EQ(Counted::alive, 0);
+    std::set<int> unique(Counted::destroyed.begin(), Counted::destroyed.end());
+    EXPECT_EQ(unique.size(), Counted::destroyed.size());
+    EXPECT_EQ(pool.FreeCount(), 32u * 8u);
+}
+
 TEST_F(MemoryPool, ThrowingConstructorGivesTheSlotBack) {
     Counted* a = pool.Allocate(1);
     EXPECT_THROW(pool.Allocate(-1), std::runtime_error);
