@@ -30,7 +30,9 @@ const char* const kTextIni =
     "WordFlags = DT_CENTER; DT_VCENTER; DT_SINGLELINE\n"
     "WordRect = 0.0; 0.0; 1.0; 1.0\n"
     "WordColour = 0xFFFFFFFF\n"
-    "WordFont = DejaVu Sans; 120; 700\n";
+    "WordFont = DejaVu Sans; 120; 700\n"
+    "LowRect = 0.0; 0.8; 1.0; 1.0\n"
+    "SmallFont = DejaVu Sans; 30; 400\n";
 
 std::string Scene(const char* name, const char* colour)
 {
@@ -80,7 +82,8 @@ protected:
         std::filesystem::copy_file(std::filesystem::path(TW_BINARY_DIR) / "Tarnwick", program / "Tarnwick");
         ScratchFolder::Write(program / "text.ini", kTextIni);
         ScratchFolder::Write(program / "inner.xml",
-                             "<i name=\"Inner\" class=\"C_BaseModule\"><x name=\"Hello\" class=\"C_BaseText2D\"/></i>");
+                             "<i name=\"Inner\" class=\"C_BaseModule\"><x name=\"Small\" class=\"C_BaseText2D\" "
+                             "value=\"Word; WordFlags; LowRect; WordColour; SmallFont\"/></i>");
     }
 
     // Runs the program for `frames` frames of 16 ms; the exit code.
@@ -154,6 +157,14 @@ TEST_F(TarnwickRun, TheTextOfTheSceneIsDrawn)
         for (int x = 100; x < 700; ++x) bright += shot.Pixel(x, y) == 0xFFFFFFu;
     EXPECT_GT(bright, 500) << "white letters in the middle of the frame";
     EXPECT_EQ(shot.Pixel(3, 3), 0u);
+    int low = 0;
+    for (int y = 480; y < 600; ++y)
+        for (int x = 0; x < 800; ++x) low += shot.Pixel(x, y) != 0u;
+    EXPECT_GT(low, 50) << "the nested module's text at the bottom";
+    int between = 0;
+    for (int y = 420; y < 470; ++y)
+        for (int x = 0; x < 800; ++x) between += shot.Pixel(x, y) != 0u;
+    EXPECT_EQ(between, 0);
 }
 
 TEST_F(TarnwickRun, TheCommandLineNamesTheMainModule)

@@ -1,7 +1,7 @@
 #include "Render/Resources/FontDevice.h"
 
-#if __has_include("port/d3dx9/d3dx9core.h")
-#include "port/d3dx9/d3dx9core.h"
+#if __has_include("port/d3dx9/d3dx9font.h")
+#include "port/d3dx9/d3dx9font.h"
 #define TW_HAVE_D3DX_FONT 1
 #else
 #define TW_HAVE_D3DX_FONT 0
