@@ -15,7 +15,6 @@
 
 #include "Common/CodePage.h"
 #include "Common/ScratchFolder.h"
-#include "Render/Resources/FontDevice.h"
 #include "Wrappers/XMLParser/XMLSettings.h"
 #include "Common/FilePath.h"
 
@@ -147,7 +146,6 @@ TEST_F(TarnwickRun, ASceneRunsForItsFramesAndLeavesSettingsLogAndScreenshot)
 
 TEST_F(TarnwickRun, TheTextOfTheSceneIsDrawn)
 {
-    if (!FontDevice::Available()) GTEST_SKIP() << "this build has no D3DX fonts, so no text is drawn";
     ScratchFolder::Write(program / "MainModule.xml", Scene("Text", "0xFF000000"));
     ASSERT_EQ(Run(20), 0);
     const Image shot = ReadPng(dir / "shot.png");

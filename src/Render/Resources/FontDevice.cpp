@@ -1,17 +1,8 @@
 #include "Render/Resources/FontDevice.h"
 
-#if __has_include("port/d3dx9/d3dx9font.h")
 #include "port/d3dx9/d3dx9font.h"
-#define TW_HAVE_D3DX_FONT 1
-#else
-#define TW_HAVE_D3DX_FONT 0
-#endif
 
 namespace FontDevice {
-
-#if TW_HAVE_D3DX_FONT
-
-bool Available() { return true; }
 
 HRESULT Create(IDirect3DDevice9* device, const Description& description, ID3DXFont** font)
 {
@@ -49,22 +40,5 @@ void RemoveMemoryFont(HANDLE font)
 {
     if (font) RemoveFontMemResourceEx(font);
 }
-
-#else
-
-// Without the D3DX font services no font is ever created, so text objects
-// draw nothing.
-bool Available() { return false; }
-HRESULT Create(IDirect3DDevice9*, const Description&, ID3DXFont** font)
-{
-    *font = nullptr;
-    return E_NOTIMPL;
-}
-int Draw(ID3DXFont*, const std::wstring&, RECT*, DWORD, D3DCOLOR) { return 0; }
-void Release(ID3DXFont*) {}
-HANDLE InstallMemoryFont(const std::string&) { return nullptr; }
-void RemoveMemoryFont(HANDLE) {}
-
-#endif
 
 }  // namespace FontDevice

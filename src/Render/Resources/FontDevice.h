@@ -17,9 +17,6 @@ struct Description {
     std::wstring FaceName;   // at most 31 characters are used
 };
 
-// True when this build can create fonts at all.
-bool Available();
-
 HRESULT Create(IDirect3DDevice9* device, const Description& description, ID3DXFont** font);
 // Draws with no sprite and the whole string; the result is the text height.
 int Draw(ID3DXFont* font, const std::wstring& text, RECT* rect, DWORD flags, D3DCOLOR colour);

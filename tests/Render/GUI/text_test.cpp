@@ -176,3 +176,24 @@ TEST_F(TextTest, LoadScreenTextsLoadTheirFontOnlyWhileDrawing)
     EXPECT_EQ(font->Name, name) << "and still findable by name";
     EXPECT_EQ(Managers().GetResource(name.c_str(), L"C_D3DX9FONT", false), font);
 }
+
+TEST_F(TextTest, AFontFileIsInstalledFromTheFontFolderAndRemovedOnUnload)
+{
+    const std::filesystem::path fonts = dir.path() / "fonts";
+    std::filesystem::create_directories(fonts);
+    std::filesystem::copy_file("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", fonts / "DejaVuSans.ttf");
+    // An absolute font folder is read from disk whatever folder the file
+    // manager serves. The first definition of an entry stays, so a process
+    // that defined "FolderFont" before (all tests in one run) cannot redo it.
+    if (!C_ResManager::Instance().GetText(L"FolderFont").empty()) GTEST_SKIP() << "FolderFont is taken";
+    C_D3DXSTRING::C_AllStrings::Instance().AddLine(L"FolderFont = " + VORTALEX::PathToWide(fonts));
+    Managers().Clear();
+    auto* font = static_cast<C_D3DX9FONT*>(
+        Managers().AddResource(L"C_D3DX9FONT", L"DejaVuSans.ttf; 20; 400", L"DejaVuSans.ttf; 20; 400"));
+    font->Load(&device);
+    EXPECT_FALSE(Logged(L"Не добавлен шрифт"));
+    EXPECT_EQ(font->FontPath, VORTALEX::PathToWide(fonts) + L"\\DejaVuSans.ttf");
+    font->Unload();
+    EXPECT_TRUE(font->FontPath.empty());
+    EXPECT_EQ(font->Font, nullptr);
+}
