@@ -4,13 +4,16 @@
 
 #include "Render/Resources/SceneFixture.h"
 
+#include <fstream>
 #include <memory>
 
 #include "QueueRendering/QueueRendering.h"
 #include "Render/Camera/BaseCamera.h"
 #include "Render/Position/PositionObject.h"
 #include "Render/Resources/BaseTexture9.h"
+#include "Render/Resources/D3DXMESH9_XFILE.h"
 #include "Render/Resources/D3DXSTRING.h"
+#include "Common/CodePage.h"
 #include "Render/Resources/SceneFiles.h"
 #include "port/d3d9/device_gl.h"
 #include "port/win32/afxwin.h"
@@ -250,4 +253,65 @@ TEST_F(SceneRenderTest, TheNearerOfTwoOverlappingObjectsCoversTheFartherAndIsPic
         EXPECT_EQ(Object(L"Far")->CursorStatus.Value, 0);
         common.MouseX = common.MouseY = -100;
     }
+}
+
+TEST_F(SceneRenderTest, TheDemoSceneLoadsEveryObjectAndFillsBothViews)
+{
+    const std::filesystem::path demo = std::filesystem::path(TW_SOURCE_DIR) / "demo";
+    for (const char* folder : {"meshes", "textures"})
+        std::filesystem::copy(demo / folder, dir / folder, std::filesystem::copy_options::recursive);
+    std::ifstream ini(demo / "text.ini");
+    for (std::string line; std::getline(ini, line);)
+        if (!line.empty() && line[0] != ';' && line.find('=') != std::string::npos)
+            C_D3DXSTRING::C_AllStrings::Instance().AddLine(VORTALEX::codepage::DecodeText(line));
+    Put("scene.xml", ScratchFolder::Read(demo / "modules" / "Scene.xml"));
+    module = static_cast<C_BaseModule*>(Managers().AddResource(L"C_BaseModule", L"Root", L""));
+    *module << Path("scene.xml");
+    int steps = 0;
+    while (Managers().Load(real) && ++steps < 100) {}
+
+    EXPECT_FALSE(Logged(L"Не создан объект класса"));
+    EXPECT_FALSE(Logged(L"Попытка привязаться"));
+    auto* house = dynamic_cast<C_TiedPositionObject*>(Object(L"SceneHouse"));
+    ASSERT_NE(house, nullptr);
+    auto* houseMesh = dynamic_cast<C_D3DXMESH9_XFILE*>(house->Mesh);
+    ASSERT_NE(houseMesh, nullptr);
+    ASSERT_NE(houseMesh->Mesh, nullptr);
+    EXPECT_EQ(houseMesh->MaterialCount, 2u);
+    ASSERT_NE(houseMesh->Textures[0], nullptr);
+    EXPECT_NE(houseMesh->Textures[0]->Texture, nullptr);
+    auto* chimney = dynamic_cast<C_TiedPositionObject*>(Object(L"SceneChimney"));
+    ASSERT_NE(chimney, nullptr);
+    EXPECT_EQ(chimney->GetParent(), house);
+    for (const wchar_t* name : {L"SceneBall1", L"SceneBall5"}) {
+        auto* ball = dynamic_cast<C_PositionObject*>(Object(name));
+        ASSERT_NE(ball, nullptr);
+        auto* mesh = dynamic_cast<C_D3DXPMESH9_XFILE*>(ball->Mesh);
+        ASSERT_NE(mesh, nullptr);
+        EXPECT_NE(mesh->PMesh, nullptr);
+    }
+
+    // The walking camera takes its place from its view of the frame before.
+    std::vector<uint32_t> pixels = Frame();
+    pixels = Frame();
+    pixels = Frame();
+    // Both views show something besides the empty background in their lower
+    // halves (the floor at least).
+    for (int x0 : {0, int(Width) / 2}) {
+        int drawn = 0;
+        for (int y = int(Height) * 2 / 3; y < int(Height); ++y)
+            for (int x = x0; x < x0 + int(Width) / 2; ++x) drawn += (At(pixels, x, y) & 0xFFFFFF) != 0;
+        EXPECT_GT(drawn, int(Width) * int(Height) / 12) << "view at " << x0;
+    }
+    // The far balls have less detail than the near one as the walking camera
+    // sees them.
+    auto* nearBall = dynamic_cast<C_PositionObject*>(Object(L"SceneBall1"));
+    auto* farBall = dynamic_cast<C_PositionObject*>(Object(L"SceneBall4"));
+    C_BaseObject* walker = Object(L"SceneWalk");
+    C_BaseObject::CommonData().CurrentCamera = walker;
+    const float nearDetail = nearBall->Mesh->CalcLevelOfDetail(nearBall);
+    const float farDetail = farBall->Mesh->CalcLevelOfDetail(farBall);
+    EXPECT_EQ(nearDetail, 1.0f);
+    EXPECT_LT(farDetail, 0.5f);
+    EXPECT_GT(farDetail, 0.01f);
 }
