@@ -74,6 +74,17 @@ public:
     void Load(IDirect3DDevice9* device) override;     // 21
 };
 
+// Extruded 3D text: field 0 the text, 1 the font face, 2 the scale, 3 the
+// font weight (0 means 500), 4 the extrusion depth (0 means 0.1). The mesh is
+// centred on the origin; it skips the clean-up chain.
+class C_D3DXMESH9_TEXT : public C_D3DXMESH9 {
+    TW_POOLED_CLASS(C_D3DXMESH9_TEXT)
+
+public:
+    C_D3DXMESH9_TEXT();
+    void Load(IDirect3DDevice9* device) override;     // 21
+};
+
 // Plain buffers for the terrain classes: vertices of position, normal and one
 // texture coordinate (32 bytes), and 16-bit indices.
 class C_D3DXVERTEXBUFFER9 : public C_D3DXMESH9 {

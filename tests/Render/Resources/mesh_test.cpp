@@ -203,3 +203,41 @@ TEST_F(MeshTest, PlainBuffersBindAndDrawWithTheirCounts)
     EXPECT_EQ(vertices.VertexBuffer, nullptr);
     EXPECT_EQ(indices.IndexBuffer, nullptr);
 }
+
+TEST_F(MeshTest, TextMeshesAreCentredScaledAndTakeDefaultWeightAndDepth)
+{
+    auto* text = Make<C_D3DXMESH9>(L"C_D3DXMESH9_TEXT", L"t0", L"Hi; DejaVu Sans; 2; 0; 0;");
+    ASSERT_NE(text->Mesh, nullptr);
+    EXPECT_EQ(text->ResourceLevel, 1);
+    EXPECT_EQ(text->Position, D3DXVECTOR3(0.0f, 0.0f, 0.0f));
+    // Depth 0 means 0.1, scaled by 2; the box is centred on the origin.
+    const D3DXVECTOR3 high = text->GetBoxMax(), low = text->GetBoxMin();
+    EXPECT_NEAR(high.z - low.z, 0.2f, 1e-3f);
+    EXPECT_NEAR(high.x + low.x, 0.0f, 1e-3f);
+    EXPECT_NEAR(high.y + low.y, 0.0f, 1e-3f);
+    EXPECT_GT(high.x - low.x, high.y - low.y);   // two letters are wider than tall
+
+    // Every vertex lies within the radius around the origin.
+    void* data = nullptr;
+    ASSERT_EQ(text->Mesh->LockVertexBuffer(D3DLOCK_READONLY, &data), D3D_OK);
+    const DWORD stride = text->Mesh->GetNumBytesPerVertex();
+    for (DWORD i = 0; i < text->Mesh->GetNumVertices(); ++i) {
+        const auto* p = reinterpret_cast<const D3DXVECTOR3*>(static_cast<const char*>(data) + i * stride);
+        EXPECT_LE(std::sqrt(p->x * p->x + p->y * p->y + p->z * p->z), text->GetRadius() + 1e-4f);
+    }
+    text->Mesh->UnlockVertexBuffer();
+
+    // Weight 0 is weight 500: the same outlines; a heavy weight differs.
+    auto* medium = Make<C_D3DXMESH9>(L"C_D3DXMESH9_TEXT", L"t500", L"Hi; DejaVu Sans; 2; 500; 0.1;");
+    ASSERT_NE(medium->Mesh, nullptr);
+    EXPECT_EQ(medium->Mesh->GetNumVertices(), text->Mesh->GetNumVertices());
+    EXPECT_NEAR(medium->GetBoxMax().x, high.x, 1e-4f);
+    auto* deep = Make<C_D3DXMESH9>(L"C_D3DXMESH9_TEXT", L"deep", L"Hi; DejaVu Sans; 1; 0; 3;");
+    ASSERT_NE(deep->Mesh, nullptr);
+    EXPECT_NEAR(deep->GetBoxMax().z - deep->GetBoxMin().z, 3.0f, 1e-3f);
+
+    // Nothing to extrude: no crash, nothing drawn beyond what exists.
+    auto* empty = Make<C_D3DXMESH9>(L"C_D3DXMESH9_TEXT", L"empty", L"; DejaVu Sans; 1;");
+    EXPECT_TRUE(std::isfinite(empty->GetRadius()));
+    empty->Draw(&device);
+}
