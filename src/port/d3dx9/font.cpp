@@ -83,19 +83,27 @@ struct MemoryFont {
     std::string path;
 };
 
-std::list<std::unique_ptr<MemoryFont>>& installedFonts() {
-    static std::list<std::unique_ptr<MemoryFont>> fonts;
-    return fonts;
-}
+// The fonts installed from memory live as files in a private folder, which
+// goes away with the process (fonts not removed by then included).
+struct FontFolder {
+    std::string path;
+    std::list<std::unique_ptr<MemoryFont>> fonts;
+    ~FontFolder() {
+        for (const auto& f : fonts) std::remove(f->path.c_str());
+        if (!path.empty()) ::rmdir(path.c_str());
+    }
+};
 
-std::string fontFolder() {
-    static std::string folder;
-    if (folder.empty()) {
+FontFolder& fontFolder() {
+    static FontFolder folder;
+    if (folder.path.empty()) {
         std::string pattern = "/tmp/tw_fonts_XXXXXX";
-        if (::mkdtemp(pattern.data())) folder = pattern;
+        if (::mkdtemp(pattern.data())) folder.path = pattern;
     }
     return folder;
 }
+
+std::list<std::unique_ptr<MemoryFont>>& installedFonts() { return fontFolder().fonts; }
 
 // The next layout gets a fresh font map that sees the changed set of fonts.
 void fontsChanged() { pango_cairo_font_map_set_default(nullptr); }
@@ -441,7 +449,7 @@ HANDLE AddFontMemResourceEx(void* fileView, DWORD size, void* reserved, DWORD* n
     (void)reserved;
     if (numFonts) *numFonts = 0;
     if (!fileView || size == 0) return nullptr;
-    const std::string folder = fontFolder();
+    const std::string folder = fontFolder().path;
     if (folder.empty()) return nullptr;
     static unsigned serial = 0;
     auto font = std::make_unique<MemoryFont>();
