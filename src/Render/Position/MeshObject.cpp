@@ -1,12 +1,40 @@
 #include "Render/Position/MeshObject.h"
 
+#include <unordered_set>
+
 #include "BaseClasses/ParameterString.h"
 #include "Logger/Logger.h"
 #include "Render/Resources/D3DXMESH9.h"
 #include "ResourceManager/ResManager.h"
 
-C_MeshObject::C_MeshObject() = default;
-C_MeshObject::~C_MeshObject() = default;
+namespace {
+
+// Every mesh object alive; never destroyed, so objects torn down late at
+// exit can still sign off.
+std::unordered_set<C_MeshObject*>& MeshObjects()
+{
+    static auto* objects = new std::unordered_set<C_MeshObject*>;
+    return *objects;
+}
+
+} // namespace
+
+C_MeshObject::C_MeshObject()
+{
+    MeshObjects().insert(this);
+}
+
+C_MeshObject::~C_MeshObject()
+{
+    MeshObjects().erase(this);
+}
+
+void C_MeshObject::ForgetMesh(const C_BaseResource* mesh)
+{
+    if (!mesh) return;
+    for (C_MeshObject* object : MeshObjects())
+        if (object->Mesh == mesh) object->Mesh = nullptr;
+}
 
 float C_MeshObject::GetRadius()
 {

@@ -22,5 +22,9 @@ public:
     void Load(IDirect3DDevice9* device) override;          // 21
     void Unload() override;                                // 22
 
+    // Called when a resource is destroyed: every mesh object that drew it
+    // lets go of it (a script may delete a shared mesh).
+    static void ForgetMesh(const C_BaseResource* mesh);
+
     C_BaseResource* Mesh = nullptr;   // borrowed from the resource manager
 };

@@ -6,6 +6,7 @@
 #include "BaseClasses/Direct3D9Settings.h"
 #include "BaseClasses/ParameterString.h"
 #include "Logger/Logger.h"
+#include "Render/Resources/D3DXMESH9_XFILE.h"
 #include "ResourceManager/ResManager.h"
 #include "port/d3dx9/d3dx9tex.h"
 #include "port/win32/afxwin.h"
@@ -24,6 +25,7 @@ C_BaseTexture9::~C_BaseTexture9()
 {
     SetTexture(nullptr);
     ForgetBindings();
+    C_D3DXMESH9_XFILE::ForgetResource(this);
 }
 
 void C_BaseTexture9::SetTexture(IDirect3DTexture9* texture)

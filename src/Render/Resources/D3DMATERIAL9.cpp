@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "BaseClasses/ParameterString.h"
+#include "Render/Resources/D3DXMESH9_XFILE.h"
 
 TW_REGISTER_CLASS(C_D3DMATERIAL9)
 
@@ -52,7 +53,10 @@ std::wstring MaterialValue(const D3DMATERIAL9& material)
 } // namespace ColorText
 
 C_D3DMATERIAL9::C_D3DMATERIAL9() = default;
-C_D3DMATERIAL9::~C_D3DMATERIAL9() = default;
+C_D3DMATERIAL9::~C_D3DMATERIAL9()
+{
+    C_D3DXMESH9_XFILE::ForgetResource(this);
+}
 
 void C_D3DMATERIAL9::Load(IDirect3DDevice9* device)
 {

@@ -6,6 +6,7 @@
 
 #include "BaseClasses/ParameterString.h"
 #include "Logger/Logger.h"
+#include "Render/Position/MeshObject.h"
 #include "ResourceManager/ResManager.h"
 
 TW_REGISTER_CLASS(C_D3DXMESH9_BOX)
@@ -52,6 +53,7 @@ C_D3DXMESH9::C_D3DXMESH9() = default;
 C_D3DXMESH9::~C_D3DXMESH9()
 {
     SetMesh(nullptr);
+    C_MeshObject::ForgetMesh(this);
 }
 
 void C_D3DXMESH9::SetMesh(ID3DXMesh* mesh)

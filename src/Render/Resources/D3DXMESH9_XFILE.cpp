@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "BaseClasses/DataFile.h"
@@ -20,8 +21,37 @@ TW_REGISTER_CLASS(C_D3DXPMESH9_XFILE)
 // ---------------------------------------------------------------------------
 // C_D3DXMESH9_XFILE
 
-C_D3DXMESH9_XFILE::C_D3DXMESH9_XFILE() { ResourceLevel = 1; }
-C_D3DXMESH9_XFILE::~C_D3DXMESH9_XFILE() = default;
+namespace {
+
+std::unordered_set<C_D3DXMESH9_XFILE*>& XFileMeshes()
+{
+    static auto* meshes = new std::unordered_set<C_D3DXMESH9_XFILE*>;
+    return *meshes;
+}
+
+} // namespace
+
+C_D3DXMESH9_XFILE::C_D3DXMESH9_XFILE()
+{
+    ResourceLevel = 1;
+    XFileMeshes().insert(this);
+}
+
+C_D3DXMESH9_XFILE::~C_D3DXMESH9_XFILE()
+{
+    XFileMeshes().erase(this);
+}
+
+void C_D3DXMESH9_XFILE::ForgetResource(const C_BaseResource* resource)
+{
+    if (!resource) return;
+    for (C_D3DXMESH9_XFILE* mesh : XFileMeshes()) {
+        for (C_D3DMATERIAL9*& material : mesh->Materials)
+            if (material == resource) material = nullptr;
+        for (C_BaseTexture9*& texture : mesh->Textures)
+            if (texture == resource) texture = nullptr;
+    }
+}
 
 void C_D3DXMESH9_XFILE::Load(IDirect3DDevice9* device)
 {

@@ -22,6 +22,10 @@ public:
     void Load(IDirect3DDevice9* device) override;     // 21
     void Unload() override;                           // 22
 
+    // Called when a material or texture is destroyed: the subsets that used
+    // it draw without it from then on.
+    static void ForgetResource(const C_BaseResource* resource);
+
     uint32_t MaterialCount = 0;
     VORTALEX::vector<C_D3DMATERIAL9*, 100> Materials;   // owned by the resource manager
     VORTALEX::vector<C_BaseTexture9*, 100> Textures;    // null where a subset has none

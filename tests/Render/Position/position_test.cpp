@@ -79,6 +79,14 @@ TEST_F(PositionTest, ScaleMultipliesTheMeshRadiusAndAbsentScaleIsOne)
     EXPECT_FLOAT_EQ(plain->GetRadius(), r);
     EXPECT_FLOAT_EQ(doubled->GetRadius(), 2.0f * r);
     EXPECT_FLOAT_EQ(mirrored->GetRadius(), 3.0f * r);
+
+    // A script deleting the shared mesh leaves every user without it.
+    C_BaseObject::DeleteObject(C_BaseObject::ToID(plain->Mesh));
+    EXPECT_EQ(plain->Mesh, nullptr);
+    EXPECT_EQ(doubled->Mesh, nullptr);
+    EXPECT_EQ(doubled->GetRadius(), 0.0f);
+    doubled->Draw(&device);
+    EXPECT_TRUE(device.draws.empty());
 }
 
 TEST_F(PositionTest, ScriptSettersAndGettersWorkInDegreesAndIgnoreUnknownIDs)

@@ -217,6 +217,16 @@ TEST_F(FileResourceTest, EqualMaterialsOfXFilesAreSharedAndSubsetsDrawInOrder)
     EXPECT_EQ(query.Issued, (std::vector<DWORD>{D3DISSUE_BEGIN, D3DISSUE_END}));
     EXPECT_EQ(C_BaseObject::CommonData().VisiblePixels, 7u);
 
+    // A script deleting a shared material or texture: those subsets draw
+    // without it.
+    C_BaseObject::DeleteObject(C_BaseObject::ToID(mesh->Textures[0]));
+    C_BaseObject::DeleteObject(C_BaseObject::ToID(mesh->Materials[2]));
+    EXPECT_EQ(copy->Textures[0], nullptr);
+    EXPECT_EQ(mesh->Materials[2], nullptr);
+    C_BaseObject::CommonData().RenderPass = 0;
+    mesh->Draw(&device);
+    EXPECT_EQ(device.draws.size(), 9u);
+
     mesh->Unload();
     EXPECT_EQ(mesh->Mesh, nullptr);
     EXPECT_TRUE(mesh->Materials.empty());
