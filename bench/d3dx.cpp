@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "../tests/port/d3d9/device_setup.h"
 #include "port/d3d9/d3d9.h"
 #include "port/d3dx9/d3dx9mesh.h"
 #include "port/win32/afxwin.h"
@@ -66,15 +67,7 @@ struct Device {
         window = std::make_unique<CWnd>();
         RECT r{0, 0, 320, 240};
         if (!window->CreateEx(0, L"", L"d3dx bench", WS_POPUP, r, nullptr, 0)) return;
-        D3DPRESENT_PARAMETERS p{};
-        p.BackBufferWidth = 320;
-        p.BackBufferHeight = 240;
-        p.BackBufferFormat = D3DFMT_A8R8G8B8;
-        p.BackBufferCount = 1;
-        p.SwapEffect = D3DSWAPEFFECT_DISCARD;
-        p.Windowed = TRUE;
-        p.EnableAutoDepthStencil = TRUE;
-        p.AutoDepthStencilFormat = D3DFMT_D24S8;
+        D3DPRESENT_PARAMETERS p = WindowedParams(320, 240);
         d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window->m_hWnd, D3DCREATE_HARDWARE_VERTEXPROCESSING, &p,
                           &device);
     }

@@ -8,18 +8,13 @@
 #include <vector>
 
 #include "../tests/port/d3d9/box.h"
+#include "../tests/port/d3d9/device_setup.h"
 #include "port/d3d9/d3d9.h"
 #include "port/d3d9/device_gl.h"
 #include "port/d3d9/reference_renderer.h"
 #include "port/win32/afxwin.h"
 
 namespace {
-
-D3DMATRIX Identity() {
-    D3DMATRIX m{};
-    m._11 = m._22 = m._33 = m._44 = 1.0f;
-    return m;
-}
 
 D3DMATRIX Multiply(const D3DMATRIX& a, const D3DMATRIX& b) {
     D3DMATRIX r{};
@@ -29,15 +24,7 @@ D3DMATRIX Multiply(const D3DMATRIX& a, const D3DMATRIX& b) {
     return r;
 }
 
-D3DMATRIX Ortho(float w, float h) {
-    D3DMATRIX m{};
-    m._11 = 2.0f / w;
-    m._22 = 2.0f / h;
-    m._33 = 1.0f / 100.0f;
-    m._43 = 0.0f;
-    m._44 = 1.0f;
-    return m;
-}
+D3DMATRIX Ortho(float w, float h) { return OrthoLH(w, h, 0.0f, 100.0f); }
 
 struct Scene {
     std::unique_ptr<CWnd> window;
@@ -53,16 +40,7 @@ struct Scene {
         window = std::make_unique<CWnd>();
         RECT r{0, 0, static_cast<LONG>(width), static_cast<LONG>(height)};
         window->CreateEx(0, L"", L"bench", WS_POPUP | WS_CAPTION, r, nullptr, 0);
-        D3DPRESENT_PARAMETERS p{};
-        p.BackBufferWidth = width;
-        p.BackBufferHeight = height;
-        p.BackBufferFormat = D3DFMT_A8R8G8B8;
-        p.BackBufferCount = 1;
-        p.SwapEffect = D3DSWAPEFFECT_DISCARD;
-        p.Windowed = TRUE;
-        p.EnableAutoDepthStencil = TRUE;
-        p.AutoDepthStencilFormat = D3DFMT_D24S8;
-        p.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
+        D3DPRESENT_PARAMETERS p = WindowedParams(width, height);
         d3d->CreateDevice(0, D3DDEVTYPE_HAL, window->m_hWnd, D3DCREATE_HARDWARE_VERTEXPROCESSING, &p, &device);
         const D3DCOLOR colors[6] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFF00, 0xFF00FFFF, 0xFFFF00FF};
         BuildBox(0.4f, colors, vertices, indices);
@@ -81,7 +59,7 @@ struct Scene {
 
 // Draws in small batches so the software rasteriser's queue stays short.
 void Submit(benchmark::State& state, Scene& scene, void (*between)(Scene&, int)) {
-    D3DMATRIX proj = Ortho(8, 8), world = Identity();
+    D3DMATRIX proj = Ortho(8, 8), world = IdentityMatrix();
     scene.device->SetTransform(D3DTS_PROJECTION, &proj);
     scene.device->SetTransform(D3DTS_WORLD, &world);
     int i = 0;
@@ -134,7 +112,7 @@ void BM_DrawIndexedWorldChange(benchmark::State& state) {
     Scene scene(64, 64);
     if (!scene.Ok()) return state.SkipWithError("no device");
     Submit(state, scene, [](Scene& s, int i) {
-        D3DMATRIX world = Identity();
+        D3DMATRIX world = IdentityMatrix();
         world._41 = static_cast<float>(i & 3) * 0.1f;
         s.device->SetTransform(D3DTS_WORLD, &world);
     });
@@ -156,7 +134,7 @@ constexpr int kBoxes = 10000;
 std::vector<D3DMATRIX> BoxWorlds() {
     std::vector<D3DMATRIX> worlds;
     for (int i = 0; i < kBoxes; ++i) {
-        D3DMATRIX w = Identity();
+        D3DMATRIX w = IdentityMatrix();
         w._41 = static_cast<float>(i % 100) - 49.5f;
         w._42 = static_cast<float>(i / 100) - 49.5f;
         w._43 = 10.0f;
@@ -169,7 +147,7 @@ void BM_Frame10000BoxesDevice(benchmark::State& state) {
     Scene scene(800, 600);
     if (!scene.Ok()) return state.SkipWithError("no device");
     const auto worlds = BoxWorlds();
-    D3DMATRIX proj = Ortho(100, 100), view = Identity();
+    D3DMATRIX proj = Ortho(100, 100), view = IdentityMatrix();
     scene.device->SetTransform(D3DTS_PROJECTION, &proj);
     scene.device->SetTransform(D3DTS_VIEW, &view);
     for (auto _ : state) {

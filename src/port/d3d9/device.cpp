@@ -197,6 +197,13 @@ bool UsesTexture(int op, DWORD a0, DWORD a1, DWORD a2) {
     return (u0 && is(a0)) || (u1 && is(a1)) || (u2 && is(a2));
 }
 
+// Surfaces that can be drawn into: the back buffer, render targets and
+// levels of render-target textures.
+bool IsColorTarget(PortSurface* s) {
+    return s->SurfaceKind() == PortSurface::Kind::BackBuffer || s->SurfaceKind() == PortSurface::Kind::RenderTarget ||
+           (s->SurfaceKind() == PortSurface::Kind::TextureLevel && s->Texture()->IsRenderTarget());
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -670,17 +677,25 @@ HRESULT PortDevice::CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format
     return D3D_OK;
 }
 
-HRESULT PortDevice::CreateRenderTarget(UINT width, UINT height, D3DFORMAT format, D3DMULTISAMPLE_TYPE multiSample,
-                                       DWORD quality, BOOL, IDirect3DSurface9** surface, HANDLE* sharedHandle) {
+// Surfaces are held to the texture size limit: beyond it their row pitch and
+// memory size would no longer fit the 32-bit values Direct3D reports them in.
+bool PortDevice::SurfaceSizeFits(UINT width, UINT height) const {
+    return width > 0 && height > 0 && width <= m_caps.MaxTextureWidth && height <= m_caps.MaxTextureHeight;
+}
+
+HRESULT PortDevice::CreateTargetSurface(bool depth, UINT width, UINT height, D3DFORMAT format,
+                                        D3DMULTISAMPLE_TYPE multiSample, DWORD quality, IDirect3DSurface9** surface,
+                                        HANDLE* sharedHandle) {
     if (!surface) return D3DERR_INVALIDCALL;
     *surface = nullptr;
-    if (sharedHandle || width == 0 || height == 0) return D3DERR_INVALIDCALL;
+    if (sharedHandle || !SurfaceSizeFits(width, height)) return D3DERR_INVALIDCALL;
     const PortFormatInfo* info = PortFindFormat(format);
-    if (!info || !info->renderTarget) return D3DERR_INVALIDCALL;
+    if (!info || !(depth ? info->depth : info->renderTarget)) return D3DERR_INVALIDCALL;
     if (FAILED(m_d3d->CheckDeviceMultiSampleType(m_adapter, m_type, format, TRUE, multiSample, nullptr)) || quality > 0)
         return D3DERR_INVALIDCALL;
-    auto* s = new PortSurface(this, PortSurface::Kind::RenderTarget, width, height, format, D3DPOOL_DEFAULT,
-                              D3DUSAGE_RENDERTARGET, multiSample, nullptr);
+    auto* s = new PortSurface(this, depth ? PortSurface::Kind::DepthStencil : PortSurface::Kind::RenderTarget, width,
+                              height, format, D3DPOOL_DEFAULT, depth ? D3DUSAGE_DEPTHSTENCIL : D3DUSAGE_RENDERTARGET,
+                              multiSample, nullptr);
     if (!s->CreateStorage()) {
         s->Release();
         return D3DERR_OUTOFVIDEOMEMORY;
@@ -689,31 +704,22 @@ HRESULT PortDevice::CreateRenderTarget(UINT width, UINT height, D3DFORMAT format
     return D3D_OK;
 }
 
+HRESULT PortDevice::CreateRenderTarget(UINT width, UINT height, D3DFORMAT format, D3DMULTISAMPLE_TYPE multiSample,
+                                       DWORD quality, BOOL, IDirect3DSurface9** surface, HANDLE* sharedHandle) {
+    return CreateTargetSurface(false, width, height, format, multiSample, quality, surface, sharedHandle);
+}
+
 HRESULT PortDevice::CreateDepthStencilSurface(UINT width, UINT height, D3DFORMAT format,
                                               D3DMULTISAMPLE_TYPE multiSample, DWORD quality, BOOL,
                                               IDirect3DSurface9** surface, HANDLE* sharedHandle) {
-    if (!surface) return D3DERR_INVALIDCALL;
-    *surface = nullptr;
-    if (sharedHandle || width == 0 || height == 0) return D3DERR_INVALIDCALL;
-    const PortFormatInfo* info = PortFindFormat(format);
-    if (!info || !info->depth) return D3DERR_INVALIDCALL;
-    if (FAILED(m_d3d->CheckDeviceMultiSampleType(m_adapter, m_type, format, TRUE, multiSample, nullptr)) || quality > 0)
-        return D3DERR_INVALIDCALL;
-    auto* s = new PortSurface(this, PortSurface::Kind::DepthStencil, width, height, format, D3DPOOL_DEFAULT,
-                              D3DUSAGE_DEPTHSTENCIL, multiSample, nullptr);
-    if (!s->CreateStorage()) {
-        s->Release();
-        return D3DERR_OUTOFVIDEOMEMORY;
-    }
-    *surface = s;
-    return D3D_OK;
+    return CreateTargetSurface(true, width, height, format, multiSample, quality, surface, sharedHandle);
 }
 
 HRESULT PortDevice::CreateOffscreenPlainSurface(UINT width, UINT height, D3DFORMAT format, D3DPOOL pool,
                                                 IDirect3DSurface9** surface, HANDLE* sharedHandle) {
     if (!surface) return D3DERR_INVALIDCALL;
     *surface = nullptr;
-    if (sharedHandle || width == 0 || height == 0 || pool == D3DPOOL_MANAGED || pool > D3DPOOL_SCRATCH)
+    if (sharedHandle || pool == D3DPOOL_MANAGED || pool > D3DPOOL_SCRATCH || !SurfaceSizeFits(width, height))
         return D3DERR_INVALIDCALL;
     const PortFormatInfo* info = PortFindFormat(format);
     if (!info || info->depth) return D3DERR_INVALIDCALL;
@@ -733,10 +739,7 @@ HRESULT PortDevice::GetRenderTargetData(IDirect3DSurface9* renderTarget, IDirect
     auto* src = static_cast<PortSurface*>(renderTarget);
     auto* dst = static_cast<PortSurface*>(destSurface);
     if (!src || !dst) return D3DERR_INVALIDCALL;
-    const bool srcIsTarget = src->SurfaceKind() == PortSurface::Kind::BackBuffer ||
-                             src->SurfaceKind() == PortSurface::Kind::RenderTarget ||
-                             (src->SurfaceKind() == PortSurface::Kind::TextureLevel && src->Texture()->IsRenderTarget());
-    if (!srcIsTarget || dst->SurfaceKind() != PortSurface::Kind::OffscreenPlain) return D3DERR_INVALIDCALL;
+    if (!IsColorTarget(src) || dst->SurfaceKind() != PortSurface::Kind::OffscreenPlain) return D3DERR_INVALIDCALL;
     if (src->Width() != dst->Width() || src->Height() != dst->Height() || src->Format() != dst->Format())
         return D3DERR_INVALIDCALL;
     const PortFormatInfo* info = PortFindFormat(dst->Format());
@@ -753,9 +756,7 @@ HRESULT PortDevice::SetRenderTarget(DWORD index, IDirect3DSurface9* target) {
     if (index != 0) return D3DERR_INVALIDCALL;
     auto* s = static_cast<PortSurface*>(target);
     if (!s) return D3DERR_INVALIDCALL;
-    const bool ok = s->SurfaceKind() == PortSurface::Kind::BackBuffer || s->SurfaceKind() == PortSurface::Kind::RenderTarget ||
-                    (s->SurfaceKind() == PortSurface::Kind::TextureLevel && s->Texture()->IsRenderTarget());
-    if (!ok) return D3DERR_INVALIDCALL;
+    if (!IsColorTarget(s)) return D3DERR_INVALIDCALL;
     m_renderTarget = s;
     // A new target resets the viewport and scissor rectangle to the whole target.
     m_viewport = D3DVIEWPORT9{0, 0, s->Width(), s->Height(), 0.0f, 1.0f};

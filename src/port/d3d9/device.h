@@ -347,6 +347,10 @@ public:
     void ForgetGLState();
 
 private:
+    bool SurfaceSizeFits(UINT width, UINT height) const;
+    // Render targets and depth-stencil surfaces share their checks and creation.
+    HRESULT CreateTargetSurface(bool depth, UINT width, UINT height, D3DFORMAT format, D3DMULTISAMPLE_TYPE multiSample,
+                                DWORD quality, IDirect3DSurface9** surface, HANDLE* sharedHandle);
     struct LightSlot {
         D3DLIGHT9 light;
         bool enabled = false;

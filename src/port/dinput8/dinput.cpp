@@ -39,14 +39,16 @@ const ScanEntry kScanTable[] = {
     {227, 0xDB}, {228, 0x9D}, {229, 0x36}, {230, 0xB8}, {231, 0xDC},
 };
 
-class PortInputDevice final : public IDirectInputDevice8W {
+// Reference counting and the one interface each object here answers to.
+template <class Interface>
+class PortInputObject : public Interface {
 public:
-    explicit PortInputDevice(bool keyboard) : m_keyboard(keyboard) {}
+    explicit PortInputObject(const IID& iid) : m_iid(iid) {}
 
     HRESULT QueryInterface(REFIID riid, void** object) override {
         if (!object) return E_POINTER;
         *object = nullptr;
-        if (riid == IID_IDirectInputDevice8W) {
+        if (riid == m_iid) {
             AddRef();
             *object = this;
             return S_OK;
@@ -60,6 +62,15 @@ public:
         if (refs == 0) delete this;
         return refs;
     }
+
+private:
+    const IID& m_iid;
+    ULONG m_refs = 1;
+};
+
+class PortInputDevice final : public PortInputObject<IDirectInputDevice8W> {
+public:
+    explicit PortInputDevice(bool keyboard) : PortInputObject(IID_IDirectInputDevice8W), m_keyboard(keyboard) {}
 
     HRESULT SetDataFormat(LPCDIDATAFORMAT format) override {
         if (!format) return DIERR_INVALIDPARAM;
@@ -151,7 +162,6 @@ public:
     }
 
 private:
-    ULONG m_refs = 1;
     bool m_keyboard;
     DWORD m_dataSize = 0;
     HWND m_window = nullptr;
@@ -160,25 +170,9 @@ private:
     PortInputTotals m_seen;
 };
 
-class PortDirectInput final : public IDirectInput8W {
+class PortDirectInput final : public PortInputObject<IDirectInput8W> {
 public:
-    HRESULT QueryInterface(REFIID riid, void** object) override {
-        if (!object) return E_POINTER;
-        *object = nullptr;
-        if (riid == IID_IDirectInput8W) {
-            AddRef();
-            *object = this;
-            return S_OK;
-        }
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++m_refs; }
-    ULONG Release() override {
-        if (m_refs == 0) return 0;
-        ULONG refs = --m_refs;
-        if (refs == 0) delete this;
-        return refs;
-    }
+    PortDirectInput() : PortInputObject(IID_IDirectInput8W) {}
     HRESULT CreateDevice(REFGUID guid, IDirectInputDevice8W** device, LPUNKNOWN outer) override {
         if (!device) return DIERR_INVALIDPARAM;
         *device = nullptr;
@@ -188,9 +182,6 @@ public:
         else return DIERR_DEVICENOTREG;
         return DI_OK;
     }
-
-private:
-    ULONG m_refs = 1;
 };
 
 }  // namespace

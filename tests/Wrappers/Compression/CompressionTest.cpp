@@ -3,25 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <functional>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "Wrappers/WrapperTestSupport.h"
+
 using VORTALEX::compression::Compression;
 using VORTALEX::compression::SpecialCompression;
+using wrapper_test::ExceptionText;
+using wrapper_test::kUnavailableLibrary;
 
 namespace {
-
-std::string ExceptionText(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "(no exception)";
-}
 
 std::vector<char> Bytes(std::initializer_list<int> values)
 {
@@ -47,10 +40,10 @@ TEST(Compression, WrapperPicksSnappyAndRefusesOtherNames)
     SpecialCompression c;
     EXPECT_EQ(c->GetName(), L"implSnappy");
     EXPECT_EQ(ExceptionText([] { Compression unknown(L"implZlib"); }),
-              "Wrapper: выбранная библиотека недоступна.");
+              kUnavailableLibrary);
     // A registered implementation of another family is no compression either.
     EXPECT_EQ(ExceptionText([] { Compression other(L"implWinCryptRC4"); }),
-              "Wrapper: выбранная библиотека недоступна.");
+              kUnavailableLibrary);
 }
 
 TEST(Compression, MaxCompressedLengthAndDestinationBoundary)

@@ -4,24 +4,17 @@
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
+#include "Wrappers/WrapperTestSupport.h"
+
 using VORTALEX::encryption::Crypto;
 using VORTALEX::encryption::SpecialCrypto;
+using wrapper_test::ExceptionText;
+using wrapper_test::kUnavailableLibrary;
 
 namespace {
-
-std::string ExceptionText(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "(no exception)";
-}
 
 std::vector<std::uint8_t> Counting(std::size_t n)
 {
@@ -47,7 +40,7 @@ TEST(Crypto, WrapperPicksRc4AndRefusesOtherNames)
     SpecialCrypto crypto;
     EXPECT_EQ(crypto->GetName(), L"implWinCryptRC4");
     EXPECT_EQ(ExceptionText([] { Crypto aes(L"implCryptoppAES"); }),
-              "Wrapper: выбранная библиотека недоступна.");
+              kUnavailableLibrary);
 }
 
 TEST(Crypto, KeysDerivedFromThePassPhraseMatchKnownCiphertexts)

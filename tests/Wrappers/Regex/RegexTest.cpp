@@ -2,30 +2,21 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
+
+#include "Wrappers/WrapperTestSupport.h"
 
 using VORTALEX::regex::Regex;
 using VORTALEX::regex::SpecialRegex;
-
-namespace {
-std::string ExceptionText(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "(no exception)";
-}
-}  // namespace
+using wrapper_test::ExceptionText;
+using wrapper_test::kUnavailableLibrary;
 
 TEST(Regex, WrapperPicksXpressiveAndRefusesOtherNames)
 {
     SpecialRegex re;
     EXPECT_EQ(re->GetName(), L"implBoostXpressive");
     EXPECT_EQ(ExceptionText([] { Regex boostRegex(L"implBoostRegex"); }),
-              "Wrapper: выбранная библиотека недоступна.");
+              kUnavailableLibrary);
 }
 
 TEST(Regex, MatchIsWholeTextAndPartialAcceptsPrefixes)

@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <vector>
 
 #include "port/d3d9/d3d9.h"
 #include "port/d3d9/device_gl.h"
+#include "port/d3d9/device_setup.h"
 #include "port/win32/afxwin.h"
 
 struct ScreenVertex {  // D3DFVF_XYZRHW | D3DFVF_DIFFUSE
@@ -24,24 +26,6 @@ struct LitVertex {  // D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_DIFFUSE | D3DFVF_TEX1
     float u, v;
 };
 constexpr DWORD kLitFvf = D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_DIFFUSE | D3DFVF_TEX1;
-
-inline D3DMATRIX IdentityMatrix() {
-    D3DMATRIX m{};
-    m._11 = m._22 = m._33 = m._44 = 1.0f;
-    return m;
-}
-
-// Left-handed orthographic projection: one world unit per pixel when w and h
-// are the back-buffer size.
-inline D3DMATRIX OrthoLH(float w, float h, float zn, float zf) {
-    D3DMATRIX m{};
-    m._11 = 2.0f / w;
-    m._22 = 2.0f / h;
-    m._33 = 1.0f / (zf - zn);
-    m._43 = zn / (zn - zf);
-    m._44 = 1.0f;
-    return m;
-}
 
 inline D3DMATRIX PerspectiveFovLH(float fovy, float aspect, float zn, float zf) {
     D3DMATRIX m{};
@@ -85,19 +69,7 @@ protected:
         if (window) window->DestroyWindow();
     }
 
-    D3DPRESENT_PARAMETERS DefaultParams() const {
-        D3DPRESENT_PARAMETERS p{};
-        p.BackBufferWidth = kWidth;
-        p.BackBufferHeight = kHeight;
-        p.BackBufferFormat = D3DFMT_A8R8G8B8;
-        p.BackBufferCount = 1;
-        p.SwapEffect = D3DSWAPEFFECT_DISCARD;
-        p.Windowed = TRUE;
-        p.EnableAutoDepthStencil = TRUE;
-        p.AutoDepthStencilFormat = D3DFMT_D24S8;
-        p.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
-        return p;
-    }
+    D3DPRESENT_PARAMETERS DefaultParams() const { return WindowedParams(kWidth, kHeight); }
 
     std::vector<uint32_t> ReadBack() {
         std::vector<uint32_t> pixels;
@@ -122,6 +94,27 @@ protected:
     D3DPRESENT_PARAMETERS params{};
     IDirect3DDevice9* device = nullptr;
 };
+
+// Reads a render target through a system-memory surface, as applications do.
+inline std::vector<uint32_t> ReadTarget(IDirect3DDevice9* device, IDirect3DSurface9* target, UINT w, UINT h) {
+    std::vector<uint32_t> out;
+    IDirect3DSurface9* copy = nullptr;
+    EXPECT_EQ(device->CreateOffscreenPlainSurface(w, h, D3DFMT_A8R8G8B8, D3DPOOL_SYSTEMMEM, &copy, nullptr), D3D_OK);
+    if (!copy) return out;
+    EXPECT_EQ(device->GetRenderTargetData(target, copy), D3D_OK);
+    D3DLOCKED_RECT locked{};
+    EXPECT_EQ(copy->LockRect(&locked, nullptr, D3DLOCK_READONLY), D3D_OK);
+    if (!locked.pBits) {
+        copy->Release();
+        return out;
+    }
+    out.resize(static_cast<size_t>(w) * h);
+    for (UINT y = 0; y < h; ++y)
+        std::memcpy(&out[y * w], static_cast<uint8_t*>(locked.pBits) + static_cast<size_t>(y) * locked.Pitch, w * 4);
+    copy->UnlockRect();
+    copy->Release();
+    return out;
+}
 
 #define EXPECT_NEAR_COLOR(pixel, r, g, b, tolerance)    \
     do {                                                \

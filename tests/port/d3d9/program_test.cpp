@@ -11,22 +11,6 @@ struct ClipVertex {
     float x, y, z;
 };
 
-std::vector<uint32_t> ReadTexture(IDirect3DDevice9* device, IDirect3DSurface9* surface, UINT w, UINT h) {
-    IDirect3DSurface9* copy = nullptr;
-    std::vector<uint32_t> out;
-    if (FAILED(device->CreateOffscreenPlainSurface(w, h, D3DFMT_A8R8G8B8, D3DPOOL_SYSTEMMEM, &copy, nullptr))) return out;
-    if (SUCCEEDED(device->GetRenderTargetData(surface, copy))) {
-        D3DLOCKED_RECT locked{};
-        copy->LockRect(&locked, nullptr, D3DLOCK_READONLY);
-        out.resize(static_cast<size_t>(w) * h);
-        for (UINT y = 0; y < h; ++y)
-            std::memcpy(&out[y * w], static_cast<uint8_t*>(locked.pBits) + static_cast<size_t>(y) * locked.Pitch, w * 4);
-        copy->UnlockRect();
-    }
-    copy->Release();
-    return out;
-}
-
 }  // namespace
 
 TEST_F(DeviceTest, SuppliedProgramDrawsUprightIntoTexturesAndTheBackBuffer) {
@@ -62,7 +46,7 @@ TEST_F(DeviceTest, SuppliedProgramDrawsUprightIntoTexturesAndTheBackBuffer) {
     ASSERT_EQ(device->SetDepthStencilSurface(nullptr), D3D_OK);
     ASSERT_EQ(device->Clear(0, nullptr, D3DCLEAR_TARGET, 0, 1.0f, 0), D3D_OK);
     ASSERT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad, sizeof(ClipVertex)), D3D_OK);
-    auto pixels = ReadTexture(device, surface, 32, 32);
+    auto pixels = ReadTarget(device, surface, 32, 32);
     ASSERT_EQ(pixels.size(), 32u * 32u);
     EXPECT_NEAR_COLOR(pixels[2 * 32 + 2], 255, 128, 0, 1);   // row 2: top
     EXPECT_NEAR_COLOR(pixels[29 * 32 + 2], 0, 0, 0, 0);      // row 29: bottom

@@ -11,23 +11,6 @@ struct TexturedVertex {
     float u, v;
 };
 
-// Reads a render target through a system-memory surface, as applications do.
-std::vector<uint32_t> ReadTarget(IDirect3DDevice9* device, IDirect3DSurface9* target, UINT w, UINT h) {
-    std::vector<uint32_t> out;
-    IDirect3DSurface9* copy = nullptr;
-    EXPECT_EQ(device->CreateOffscreenPlainSurface(w, h, D3DFMT_A8R8G8B8, D3DPOOL_SYSTEMMEM, &copy, nullptr), D3D_OK);
-    if (!copy) return out;
-    EXPECT_EQ(device->GetRenderTargetData(target, copy), D3D_OK);
-    D3DLOCKED_RECT locked{};
-    EXPECT_EQ(copy->LockRect(&locked, nullptr, D3DLOCK_READONLY), D3D_OK);
-    out.resize(static_cast<size_t>(w) * h);
-    for (UINT y = 0; y < h; ++y)
-        std::memcpy(&out[y * w], static_cast<uint8_t*>(locked.pBits) + static_cast<size_t>(y) * locked.Pitch, w * 4);
-    copy->UnlockRect();
-    copy->Release();
-    return out;
-}
-
 }  // namespace
 
 TEST_F(DeviceTest, RenderTargetTextureRowZeroIsItsTop) {

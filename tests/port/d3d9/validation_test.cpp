@@ -172,6 +172,38 @@ TEST_F(DeviceTest, CreationFailuresReturnResults) {
     EXPECT_EQ(texture, nullptr);
 }
 
+// A surface wider than the texture limit would have a row pitch past 32 bits:
+// 0x40000001 pixels of 4 bytes wrap round to a pitch of 4 and a lock would
+// hand out far less memory than the caller writes.
+TEST_F(DeviceTest, SurfacesBeyondTheSizeLimitAreRefused) {
+    D3DCAPS9 caps{};
+    ASSERT_EQ(device->GetDeviceCaps(&caps), D3D_OK);
+    IDirect3DSurface9* surface = nullptr;
+    EXPECT_EQ(device->CreateOffscreenPlainSurface(0x40000001u, 1, D3DFMT_A8R8G8B8, D3DPOOL_SYSTEMMEM, &surface, nullptr),
+              D3DERR_INVALIDCALL);
+    EXPECT_EQ(device->CreateOffscreenPlainSurface(1, caps.MaxTextureHeight + 1, D3DFMT_A8R8G8B8, D3DPOOL_SYSTEMMEM,
+                                                  &surface, nullptr),
+              D3DERR_INVALIDCALL);
+    EXPECT_EQ(device->CreateRenderTarget(caps.MaxTextureWidth + 1, 8, D3DFMT_A8R8G8B8, D3DMULTISAMPLE_NONE, 0, FALSE,
+                                         &surface, nullptr),
+              D3DERR_INVALIDCALL);
+    EXPECT_EQ(device->CreateDepthStencilSurface(8, caps.MaxTextureHeight + 1, D3DFMT_D24S8, D3DMULTISAMPLE_NONE, 0,
+                                                FALSE, &surface, nullptr),
+              D3DERR_INVALIDCALL);
+    EXPECT_EQ(surface, nullptr);
+
+    // The limit itself is allowed, and a lock covers every row at full pitch.
+    ASSERT_EQ(device->CreateOffscreenPlainSurface(caps.MaxTextureWidth, 2, D3DFMT_A8R8G8B8, D3DPOOL_SYSTEMMEM, &surface,
+                                                  nullptr),
+              D3D_OK);
+    D3DLOCKED_RECT locked{};
+    ASSERT_EQ(surface->LockRect(&locked, nullptr, 0), D3D_OK);
+    EXPECT_EQ(static_cast<UINT>(locked.Pitch), caps.MaxTextureWidth * 4);
+    std::memset(locked.pBits, 0x5A, static_cast<size_t>(locked.Pitch) * 2);
+    EXPECT_EQ(surface->UnlockRect(), D3D_OK);
+    surface->Release();
+}
+
 TEST_F(DeviceTest, AdapterReportsModesCapsAndSampleCounts) {
     EXPECT_GE(d3d->GetAdapterCount(), 1u);
     D3DDISPLAYMODE mode{};
