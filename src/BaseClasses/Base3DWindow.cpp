@@ -163,7 +163,11 @@ void C_Base3DWindow::Frame()
         return;
     }
     if (level == D3DERR_DEVICENOTRESET) {
-        queue.Unload();
+        {
+            // Only device objects go; the scene is loaded again as it is.
+            C_BaseResource::C_DeviceRelease deviceOnly;
+            queue.Unload();
+        }
         managers.ReleaseDeviceObjects();
         if (FAILED(device->Reset(&PresentParameters))) {
             Sleep(10);

@@ -332,9 +332,14 @@ void C_BaseModule::Load(IDirect3DDevice9* device)
 
 void C_BaseModule::Unload()
 {
-    Cameras.clear();
-    clear();
-    m_Members.clear();
+    // The lists are the scene, not device objects: a device reset keeps
+    // them, since the children were made from the file once and the load
+    // run after the reset does not list them again.
+    if (!ReleasingDeviceObjectsOnly()) {
+        Cameras.clear();
+        clear();
+        m_Members.clear();
+    }
     BoundsComputed = false;
     C_BaseResource::Unload();
 }

@@ -51,6 +51,9 @@ void C_BaseResource::Load(IDirect3DDevice9*)
 
 void C_BaseResource::Unload()
 {
+    // The base holds no device object; before a device reset there is
+    // nothing of its own to free.
+    if (ReleasingDeviceObjectsOnly()) return;
     SetName(L"");
     ReferenceCount = 0;
     Technique.clear();

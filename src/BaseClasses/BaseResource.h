@@ -17,6 +17,9 @@ public:
     // Draws the extra objects in list order during the main pass.
     void Draw(IDirect3DDevice9* device) override;               // 16
     virtual void Load(IDirect3DDevice9* device);                 // 21
+    // Frees the object's device objects and, unless a device release is in
+    // progress (C_DeviceRelease), forgets the scene part as well: name,
+    // reference count, technique and extra objects.
     virtual void Unload();                                       // 22
 
     // Field `index` of `source`, or of the object's own value string when
@@ -51,9 +54,24 @@ public:
     using RunScriptFunction = void (*)(const std::string& code, const std::wstring& chunkName);
     static RunScriptFunction RunScript;
 
+    // While one of these lives, Unload frees only what lives on the device:
+    // a device reset is followed by a load run that must find every name,
+    // extra object and module child again. Nests.
+    class C_DeviceRelease {
+    public:
+        C_DeviceRelease() { ++s_DeviceReleaseDepth; }
+        ~C_DeviceRelease() { --s_DeviceReleaseDepth; }
+        C_DeviceRelease(const C_DeviceRelease&) = delete;
+        C_DeviceRelease& operator=(const C_DeviceRelease&) = delete;
+    };
+    // True inside a C_DeviceRelease: Unload keeps the scene.
+    static bool ReleasingDeviceObjectsOnly() { return s_DeviceReleaseDepth > 0; }
+
     int32_t ResourceLevel = 0;                       // load order (higher loads first)
     VORTALEX::vector<C_BaseResource*, 100> ExtraObjects;   // not owned
 
 private:
     void LoadExtraObjects(const std::wstring& names, int depth);
+
+    static inline int s_DeviceReleaseDepth = 0;
 };

@@ -165,6 +165,12 @@ std::wstring C_ResManager::Progress() const
 
 void C_ResManager::ReleaseDeviceObjects()
 {
+    C_BaseResource::C_DeviceRelease deviceOnly;
+    UnloadAll();
+}
+
+void C_ResManager::UnloadAll()
+{
     for (C_BaseResManager* manager : *this)
         for (std::size_t i = 0; i < manager->size(); ++i) (*manager)[i]->Unload();
     CurrentDevice = nullptr;
@@ -172,7 +178,8 @@ void C_ResManager::ReleaseDeviceObjects()
 
 void C_ResManager::Clear()
 {
-    ReleaseDeviceObjects();
+    // Everything is destroyed next: the full release, scene included.
+    UnloadAll();
     m_ClassMap.clear();
     for (C_BaseResManager* manager : *this) {
         for (std::size_t i = 0; i < manager->size(); ++i) (*manager)[i]->ReleaseToPool();

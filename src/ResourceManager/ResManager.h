@@ -36,7 +36,11 @@ public:
     bool Load(IDirect3DDevice9* device);
     std::wstring Progress() const;
 
+    // Before a device reset: every resource lets go of its device objects
+    // and keeps its place in the scene (name, links, lists), so that the
+    // following load run restores the same scene.
     void ReleaseDeviceObjects();
+    // Destroys every resource and manager (full Unload first).
     void Clear();
 
     C_BaseResManager* GetManager(const std::wstring& className) const;
@@ -52,6 +56,8 @@ private:
     ~C_ResManager();
 
     void LoadManager(C_BaseResManager* manager, IDirect3DDevice9* device);
+    // Unload of every resource in manager order; current device = null.
+    void UnloadAll();
 
     VORTALEX::memory_pool<C_BaseResManager, 32> m_ManagerPool;
     std::map<std::wstring, C_BaseResManager*> m_ClassMap;

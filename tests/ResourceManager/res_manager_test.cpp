@@ -1,5 +1,7 @@
 #include "engine_support/ObjectTestClasses.h"
 
+#include "Render/Resources/D3DXSTRING.h"
+
 class ResManagerTest : public ObjectModelTest {};
 
 TEST_F(ResManagerTest, UnknownAndEmptyNamesGetNumberedNames)
@@ -152,7 +154,7 @@ TEST_F(ResManagerTest, DeletingAnObjectDetachesItFromOtherObjectsExtras)
     EXPECT_TRUE(owner->ExtraObjects.empty());
 }
 
-TEST_F(ResManagerTest, ReleaseUnloadsEverythingAndClearDestroysEverything)
+TEST_F(ResManagerTest, ReleaseKeepsTheObjectsAndClearDestroysEverything)
 {
     C_BaseResource* a = Managers().AddResource(L"TestObject", L"a", L"");
     a->ReferenceCount = 3;
@@ -161,10 +163,11 @@ TEST_F(ResManagerTest, ReleaseUnloadsEverythingAndClearDestroysEverything)
     Managers().Load(nullptr);
     ASSERT_NE(C_ResManager::CurrentDevice, reinterpret_cast<IDirect3DDevice9*>(0x1));
     Managers().ReleaseDeviceObjects();
-    EXPECT_EQ(a->Name, L"");
-    EXPECT_EQ(a->ReferenceCount, 0);
-    EXPECT_EQ(a->Technique, L"");
+    EXPECT_EQ(Managers().GetResource(L"a", L"TestObject", false), a);
+    EXPECT_EQ(a->ReferenceCount, 3);
+    EXPECT_EQ(a->Technique, L"t");
     EXPECT_EQ(C_ResManager::CurrentDevice, nullptr);
+    EXPECT_FALSE(C_BaseResource::ReleasingDeviceObjectsOnly()) << "the release does not outlive the call";
 
     const std::size_t live = C_BaseObject::LiveCount();
     Managers().AddResource(L"TestObject", L"b", L"");
@@ -178,6 +181,163 @@ TEST_F(ResManagerTest, ReleaseUnloadsEverythingAndClearDestroysEverything)
     EXPECT_EQ(Managers().GetManager(L"TestObject"), nullptr);
     // Everything works again afterwards.
     EXPECT_NE(Managers().AddResource(L"TestObject", L"d", L""), nullptr);
+}
+
+// A device reset: every resource lets go of its device objects, then the
+// managers load everything again, one manager per frame.
+class DeviceResetTest : public ResManagerTest {
+protected:
+    void SetUp() override
+    {
+        ResManagerTest::SetUp();
+        WriteFile("scene.xml", "<root name='scene' class='C_BaseModule'>"
+                               "<o name='box' class='TestObject' value='v' extra='skin; paint'/>"
+                               "<m name='inner' class='C_BaseModule'>"
+                               "<o name='ball' class='TestObject' extra='paint'/>"
+                               "<o name='cone' class='TestObject'/></m></root>");
+        Managers().AddResource(L"TestMesh", L"skin", L"");
+        Managers().AddResource(L"TestState", L"paint", L"");
+        holder = static_cast<C_BaseModule*>(Managers().AddResource(L"C_BaseModule", L"holder", L""));
+        *holder << Path("scene.xml");
+        LoadRun();
+        box = Object(L"box");
+        ball = Object(L"ball");
+        inner = static_cast<C_BaseModule*>(Managers().GetResource(L"inner", L"C_BaseModule", false));
+    }
+
+    static TestObject* Object(const wchar_t* name)
+    {
+        return static_cast<TestObject*>(Managers().GetResource(name, L"TestObject", false));
+    }
+    // One complete load run; the number of steps it took.
+    static int LoadRun()
+    {
+        int steps = 0;
+        while (Managers().Load(nullptr) && steps < 100) ++steps;
+        return steps;
+    }
+    static std::vector<std::size_t> ManagerSizes()
+    {
+        std::vector<std::size_t> sizes;
+        for (C_BaseResManager* manager : Managers()) sizes.push_back(manager->size());
+        return sizes;
+    }
+    static std::vector<std::wstring> Names(const C_BaseModule* module)
+    {
+        std::vector<std::wstring> names;
+        for (C_BaseObject* object : *module) names.push_back(object->Name);
+        return names;
+    }
+
+    C_BaseModule* holder = nullptr;
+    C_BaseModule* inner = nullptr;
+    TestObject* box = nullptr;
+    TestObject* ball = nullptr;
+};
+
+TEST_F(DeviceResetTest, TheSceneSurvivesTheReleaseAndTheFollowingLoadRun)
+{
+    ASSERT_NE(box, nullptr);
+    ASSERT_NE(ball, nullptr);
+    ASSERT_NE(inner, nullptr);
+    C_BaseResource* skin = Managers().GetResource(L"skin", L"TestMesh", false);
+    C_BaseResource* paint = Managers().GetResource(L"paint", L"TestState", false);
+    ASSERT_EQ(box->ExtraObjects.size(), 2u);
+    ASSERT_EQ(Names(inner), (std::vector<std::wstring>{L"ball", L"cone"}));
+    const std::vector<std::wstring> top = Names(holder);
+    box->ReferenceCount = 2;
+    box->Technique = L"shiny";
+    const std::size_t live = C_BaseObject::LiveCount();
+    const std::vector<std::size_t> sizes = ManagerSizes();
+    const std::size_t warnings = CountLogged(L"warning:");
+
+    Managers().ReleaseDeviceObjects();
+    EXPECT_EQ(C_ResManager::CurrentDevice, nullptr);
+    // Every name still resolves, to the same object.
+    EXPECT_EQ(Object(L"box"), box);
+    EXPECT_EQ(Object(L"ball"), ball);
+    EXPECT_EQ(Managers().GetResource(L"inner"), inner);
+    EXPECT_EQ(Managers().GetResource(L"skin"), skin);
+    EXPECT_EQ(box->ReferenceCount, 2);
+    EXPECT_EQ(box->Technique, L"shiny");
+    EXPECT_EQ(box->ExtraObjects.size(), 2u);
+    EXPECT_EQ(Names(inner), (std::vector<std::wstring>{L"ball", L"cone"}));
+    EXPECT_EQ(Names(holder), top);
+
+    const int loadsBefore = box->Loads;
+    EXPECT_GT(LoadRun(), 0);
+    EXPECT_EQ(box->Loads, loadsBefore + 1) << "loaded again once";
+    // Nothing was made twice and nothing was lost.
+    EXPECT_EQ(C_BaseObject::LiveCount(), live);
+    EXPECT_EQ(ManagerSizes(), sizes);
+    EXPECT_EQ(Names(inner), (std::vector<std::wstring>{L"ball", L"cone"}));
+    EXPECT_EQ(Names(holder), top);
+    ASSERT_EQ(box->ExtraObjects.size(), 2u);
+    EXPECT_EQ(box->ExtraObjects[0], skin);
+    EXPECT_EQ(box->ExtraObjects[1], paint);
+    ASSERT_EQ(ball->ExtraObjects.size(), 1u);
+    EXPECT_EQ(ball->ExtraObjects[0], paint);
+    EXPECT_EQ(box->ReferenceCount, 2);
+    EXPECT_EQ(box->Technique, L"shiny");
+    EXPECT_EQ(CountLogged(L"warning:"), warnings) << Log();
+
+    // Repeated resets change nothing either.
+    for (int i = 0; i < 3; ++i) {
+        Managers().ReleaseDeviceObjects();
+        LoadRun();
+    }
+    EXPECT_EQ(C_BaseObject::LiveCount(), live);
+    EXPECT_EQ(ManagerSizes(), sizes);
+    EXPECT_EQ(Names(inner), (std::vector<std::wstring>{L"ball", L"cone"}));
+}
+
+TEST_F(DeviceResetTest, NamedTextsAreFoundAgainAfterTheRelease)
+{
+    C_D3DXSTRING::C_AllStrings::Instance().AddLine(L"ResetWord = kept");
+    EXPECT_EQ(Managers().GetText(L"ResetWord"), L"kept");
+    C_BaseResManager* texts = Managers().GetManager(L"C_D3DXSTRING");
+    ASSERT_NE(texts, nullptr);
+    const std::size_t count = texts->size();
+    Managers().ReleaseDeviceObjects();
+    EXPECT_EQ(Managers().GetText(L"ResetWord"), L"kept");
+    LoadRun();
+    EXPECT_EQ(Managers().GetText(L"ResetWord"), L"kept");
+    EXPECT_EQ(texts->size(), count) << "no second text object for the same key";
+}
+
+TEST_F(DeviceResetTest, TheFullReleaseStillForgetsTheScene)
+{
+    ASSERT_NE(inner, nullptr);
+    box->ReferenceCount = 2;
+    box->Technique = L"shiny";
+    {
+        // Nested releases: the outer one still keeps the scene after the inner ends.
+        C_BaseResource::C_DeviceRelease outer;
+        Managers().ReleaseDeviceObjects();
+        EXPECT_TRUE(C_BaseResource::ReleasingDeviceObjectsOnly());
+        inner->Unload();
+        EXPECT_EQ(Names(inner), (std::vector<std::wstring>{L"ball", L"cone"}));
+    }
+    EXPECT_FALSE(C_BaseResource::ReleasingDeviceObjectsOnly());
+
+    box->Unload();
+    EXPECT_EQ(box->Name, L"");
+    EXPECT_EQ(box->ReferenceCount, 0);
+    EXPECT_EQ(box->Technique, L"");
+    EXPECT_TRUE(box->ExtraObjects.empty());
+    inner->Unload();
+    EXPECT_TRUE(inner->empty());
+    EXPECT_TRUE(inner->Cameras.empty());
+    EXPECT_EQ(inner->Name, L"");
+    // Ball itself is untouched by its module's release.
+    EXPECT_TRUE(C_BaseObject::IsLive(ball));
+    EXPECT_EQ(ball->Name, L"ball");
+
+    // Deleting an object is the full release too: the name is free again.
+    C_BaseResource* cone = Object(L"cone");
+    ASSERT_NE(cone, nullptr);
+    EXPECT_TRUE(Managers().DeleteObject(cone));
+    EXPECT_EQ(Object(L"cone"), nullptr);
 }
 
 TEST_F(ResManagerTest, ObjectsAddedToTheManagerBeingLoadedAreLoadedToo)

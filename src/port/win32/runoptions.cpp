@@ -26,6 +26,7 @@ void Load() {
     g_options = PortRunOptions{};
     g_options.frames = ReadNumber("TARNWICK_FRAMES");
     g_options.stepMs = ReadNumber("TARNWICK_STEP_MS");
+    g_options.loseDeviceAt = ReadNumber("TARNWICK_LOSE_DEVICE");
     if (const char* s = std::getenv("TARNWICK_SCREENSHOT")) g_options.screenshot = s;
     if (const char* s = std::getenv("TARNWICK_STATS")) g_options.stats = s;
     const char* driver = std::getenv("SDL_VIDEODRIVER");

@@ -12,6 +12,7 @@ struct PortRunOptions {
     long long stepMs = -1;      // TARNWICK_STEP_MS: deterministic clock step per frame
     std::string screenshot;     // TARNWICK_SCREENSHOT: PNG of the last presented frame
     std::string stats;          // TARNWICK_STATS: JSON frame statistics
+    long long loseDeviceAt = -1;  // TARNWICK_LOSE_DEVICE: lose the device once, after this many frames
     bool offscreenDriver = false;  // SDL_VIDEODRIVER=offscreen
 };
 
