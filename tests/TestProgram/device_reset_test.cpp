@@ -127,7 +127,7 @@ protected:
     static constexpr int kFrames = 70;
     static constexpr int kLossAfter = 30;
 
-    RunResult Run(const std::string& name, int loseAfter)
+    RunResult Run(const std::string& name, int loseAfter, int frames = kFrames)
     {
         const std::filesystem::path root = dir.path() / name;
         const std::filesystem::path program = root / "program";
@@ -140,7 +140,7 @@ protected:
         ScratchFolder::Write(program / "world.xml", kWorld);
 
         std::string command = "cd '" + program.string() + "' && SDL_VIDEODRIVER=offscreen TARNWICK_FRAMES=" +
-                              std::to_string(kFrames) + " TARNWICK_STEP_MS=16 TARNWICK_SCREENSHOT='" +
+                              std::to_string(frames) + " TARNWICK_STEP_MS=16 TARNWICK_SCREENSHOT='" +
                               (root / "shot.png").string() + "'";
         if (loseAfter > 0) command += " TARNWICK_LOSE_DEVICE=" + std::to_string(loseAfter);
         command += " timeout 120 ./Tarnwick > '" + (root / "out.txt").string() + "' 2>&1";
@@ -210,4 +210,14 @@ TEST_F(TarnwickDeviceReset, TheSceneAfterALostDeviceIsTheSceneBeforeIt)
           L"Не создан объект класса", L"Попытка загрузки пустого менеджера"})
         EXPECT_EQ(Count(lost.log, VORTALEX::codepage::ToCp1251(message)), 0u);
     EXPECT_EQ(Count(lost.log, "#FFFFC0"), Count(plain.log, "#FFFFC0")) << "warnings in the log";
+
+    // The device really was lost: right after the loss the load screen is up
+    // and the scene is hidden behind it.
+    const RunResult during = Run("during", kLossAfter, kLossAfter + 2);
+    ASSERT_EQ(during.exitCode, 0) << during.output;
+    ASSERT_EQ(during.shot.width, plain.shot.width);
+    int changed = 0;
+    for (int y = 400; y < 600; ++y)
+        for (int x = 0; x < 800; ++x) changed += during.shot.Pixel(x, y) != plain.shot.Pixel(x, y);
+    EXPECT_GT(changed, 200 * 800 / 2) << "the floor is not drawn while the scene reloads";
 }
