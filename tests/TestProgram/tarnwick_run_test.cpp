@@ -212,3 +212,47 @@ TEST_F(TarnwickRun, AnUnreadableSettingsFileIsReplaced)
     EXPECT_EQ(Video(L"BackBufferWidth"), 800);
     EXPECT_EQ(Video(L"PresentationInterval"), -2147483648);
 }
+
+TEST_F(TarnwickRun, TheDemoShowsItsTextsOverTheBackgroundAboveTwoLitViews)
+{
+    // The shipped demo folder, run as a user runs it.
+    std::filesystem::copy(std::filesystem::path(TW_SOURCE_DIR) / "demo", program,
+                          std::filesystem::copy_options::recursive | std::filesystem::copy_options::overwrite_existing);
+    ASSERT_EQ(Run(30), 0) << ReadAll(dir / "out.txt");
+    const Image shot = ReadPng(dir / "shot.png");
+    ASSERT_EQ(shot.width, 800);
+    ASSERT_EQ(shot.height, 600);
+    auto count = [&shot](int x0, int y0, int x1, int y1, auto&& wanted) {
+        int n = 0;
+        for (int y = y0; y < y1; ++y)
+            for (int x = x0; x < x1; ++x) n += wanted(shot.Pixel(x, y)) ? 1 : 0;
+        return n;
+    };
+    auto exactly = [](unsigned colour) { return [colour](unsigned pixel) { return pixel == colour; }; };
+
+    // The band above the views (a tenth of the height below its top edge is
+    // the title, then the subtitle, then the footer) shows the whole-window
+    // background, and every text lies wholly inside it, in its own colour.
+    EXPECT_EQ(shot.Pixel(3, 3), 0x1E3C5Au);
+    EXPECT_EQ(shot.Pixel(3, 175), 0x1E3C5Au);
+    EXPECT_EQ(shot.Pixel(796, 3), 0x1E3C5Au);
+    EXPECT_GT(count(0, 0, 800, 90, exactly(0xFFD040u)), 1500) << "the title";
+    EXPECT_GT(count(0, 84, 800, 138, exactly(0xE0E0E0u)), 400) << "the subtitle";
+    EXPECT_GT(count(400, 138, 800, 180, exactly(0x80C0FFu)), 40) << "the footer";
+    EXPECT_EQ(count(0, 180, 800, 600, exactly(0xFFD040u)), 0) << "no title inside a 3D view";
+    EXPECT_EQ(count(0, 180, 800, 600, exactly(0xE0E0E0u)), 0) << "no subtitle inside a 3D view";
+    EXPECT_EQ(count(0, 180, 800, 600, exactly(0x80C0FFu)), 0) << "no footer inside a 3D view";
+
+    // Both views keep their scene's lights: an unlit view (the lights of
+    // another camera, or none) is far darker than these bounds.
+    auto bright = [](unsigned pixel) { return ((pixel >> 16) & 0xFF) > 150 || ((pixel >> 8) & 0xFF) > 150 || (pixel & 0xFF) > 150; };
+    EXPECT_GT(count(0, 180, 400, 600, bright), 1000) << "the left view is lit";
+    long sum = 0;
+    for (int y = 180; y < 600; ++y)
+        for (int x = 400; x < 800; ++x) {
+            const unsigned p = shot.Pixel(x, y);
+            sum += ((p >> 16) & 0xFF) + ((p >> 8) & 0xFF) + (p & 0xFF);
+        }
+    EXPECT_GT(sum / (400L * 420L), 100) << "the right view is lit";
+    EXPECT_EQ(Log().find(Cp1251(L"Попытка добавления объекта в очередь рендеринга до камеры")), std::string::npos);
+}

@@ -26,6 +26,21 @@ void C_FirstFaceCamera::Load(IDirect3DDevice9* device)
     C_BaseCamera::Load(device);
     const std::wstring speed = GetField(6);
     Speed = speed.empty() ? 10.0f : ParameterString::ReadFloat(speed);
+    // The first frames measure distances before any movement has rebuilt
+    // the view: it must already stand where the value string put it.
+    PlaceView();
+}
+
+void C_FirstFaceCamera::PlaceView()
+{
+    D3DXMATRIX rotationX, rotationZ, world;
+    D3DXMatrixRotationX(&rotationX, A);
+    D3DXMatrixRotationZ(&rotationZ, C);
+    D3DXMatrixMultiply(&world, &rotationX, &rotationZ);
+    world._41 = X;
+    world._42 = Y;
+    world._43 = Z;
+    if (!D3DXMatrixInverse(&View, nullptr, &world)) D3DXMatrixIdentity(&View);
 }
 
 void C_FirstFaceCamera::Update()
@@ -38,6 +53,8 @@ void C_FirstFaceCamera::Update()
         m_PreviousY = common.MouseY;
     }
     if (common.Time == m_PreviousTick) {
+        // Nothing moved, but a script may have set the coordinates.
+        PlaceView();
         PickStep();
         return;
     }
@@ -64,15 +81,7 @@ void C_FirstFaceCamera::Update()
     if (input.KeyDown(kKeyD)) walk(C + kQuarterTurn, step);
 
     PickStep();
-
-    D3DXMATRIX rotationX, rotationZ, world;
-    D3DXMatrixRotationX(&rotationX, A);
-    D3DXMatrixRotationZ(&rotationZ, C);
-    D3DXMatrixMultiply(&world, &rotationX, &rotationZ);
-    world._41 = X;
-    world._42 = Y;
-    world._43 = Z;
-    if (!D3DXMatrixInverse(&View, nullptr, &world)) D3DXMatrixIdentity(&View);
+    PlaceView();
 }
 
 // ---------------------------------------------------------------------------
@@ -112,7 +121,18 @@ void C_OperatedMouseCamera::Update()
     PreviousMouseX = common.MouseX;
     PreviousMouseY = common.MouseY;
     PickStep();
+    PlaceView();
+}
 
+void C_OperatedMouseCamera::Load(IDirect3DDevice9* device)
+{
+    C_BaseCamera::Load(device);
+    // Like the walking camera: placed before its first update measures.
+    PlaceView();
+}
+
+void C_OperatedMouseCamera::PlaceView()
+{
     D3DXMatrixRotationYawPitchRoll(&View, 0.0f, B, A);
     View._41 = X;
     View._42 = Y;

@@ -21,6 +21,9 @@ public:
     float Speed = 10.0f;   // units per second
 
 private:
+    // View = inverse(RotationX(A) x RotationZ(C)) placed at (X, Y, Z).
+    void PlaceView();
+
     // Each camera keeps its own clock and mouse, so several walking cameras
     // in one scene all move.
     bool m_Started = false;
@@ -35,8 +38,13 @@ class C_OperatedMouseCamera : public C_BaseCamera {
 public:
     C_OperatedMouseCamera();
     void Update() override;
+    void Load(IDirect3DDevice9* device) override;
 
     int32_t PreviousMouseX = 0, PreviousMouseY = 0;
+
+private:
+    // The view is the placement itself: yaw 0, pitch B, roll A at (X, Y, Z).
+    void PlaceView();
 };
 
 // One world unit on the plane z = 0 covers one pixel.

@@ -302,3 +302,46 @@ TEST_F(CameraTest, ModulesListCamerasAndTheMarkerIsDrawnFirst)
     EXPECT_NE(dynamic_cast<ContainedInModule*>(marker), nullptr);
     marker->ReleaseToPool();
 }
+
+TEST_F(CameraTest, MovingCamerasStandWhereTheirValueStringPutsThemFromTheFirstFrame)
+{
+    Lines({L"WalkAt = 3; -4; 12", L"WalkLook = 1.2; 0; 0.4", L"OrbitAt = 1; 2; 30", L"OrbitLook = -2.3; -2.3; 0"});
+    auto* module = static_cast<C_BaseModule*>(Managers().AddResource(L"C_BaseModule", L"walking", L""));
+    auto* walk = Make<C_FirstFaceCamera>(L"C_FirstFaceCamera", L"walk", L";;; WalkAt; WalkLook");
+    module->AddToModule(walk);
+    auto* object = static_cast<TestObject*>(Managers().AddResource(L"TestObject", L"thing", L""));
+    object->SetPosition(D3DXVECTOR3(3.0f, -4.0f, 2.0f));
+    module->AddToModule(object);
+    auto& common = C_BaseObject::CommonData();
+
+    // First and second frames: the module measures from the placed camera,
+    // not from the origin.
+    module->Update();
+    EXPECT_NEAR(walk->GetPosition().x, 3.0f, 1e-4);
+    EXPECT_NEAR(walk->GetPosition().y, -4.0f, 1e-4);
+    EXPECT_NEAR(walk->GetPosition().z, 12.0f, 1e-4);
+    EXPECT_NEAR(object->GetDistance(walk), 10.0f, 1e-3);
+    common.Time += 16;
+    module->Update();
+    EXPECT_NEAR(object->GetDistance(walk), 10.0f, 1e-3);
+    EXPECT_NEAR(walk->GetPosition().z, 12.0f, 1e-4);
+
+    // A script moving a standing camera is seen at the next frame.
+    walk->Z = 7.0f;
+    module->Update();
+    EXPECT_NEAR(object->GetDistance(walk), 5.0f, 1e-3);
+
+    auto* orbit = Make<C_OperatedMouseCamera>(L"C_OperatedMouseCamera", L"orbit", L";;; OrbitAt; OrbitLook");
+    orbit->Update();
+    D3DXMATRIX placement;
+    D3DXMatrixRotationYawPitchRoll(&placement, 0.0f, -2.3f, -2.3f);
+    placement._41 = 1.0f;
+    placement._42 = 2.0f;
+    placement._43 = 30.0f;
+    D3DXMATRIX inverse;
+    ASSERT_NE(D3DXMatrixInverse(&inverse, nullptr, &placement), nullptr);
+    EXPECT_NEAR(orbit->GetPosition().x, inverse._41, 1e-3);
+    EXPECT_NEAR(orbit->GetPosition().y, inverse._42, 1e-3);
+    EXPECT_NEAR(orbit->GetPosition().z, inverse._43, 1e-3);
+    EXPECT_GT(std::fabs(orbit->GetPosition().z), 1.0f) << "not the origin";
+}
