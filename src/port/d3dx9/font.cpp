@@ -2,6 +2,7 @@
 // format, colour) is laid out once into a texture; drawing it again only
 // draws a textured quad with the device's states saved and restored.
 #include "port/d3dx9/d3dx9font.h"
+#include "Common/CodePage.h"
 #include "port/d3dx9/meshimpl.h"
 
 #include <fontconfig/fontconfig.h>
@@ -26,28 +27,7 @@ using namespace d3dx;
 namespace {
 
 std::string toUtf8(const wchar_t* text, size_t count) {
-    std::string out;
-    out.reserve(count);
-    for (size_t i = 0; i < count; ++i) {
-        uint32_t c = (uint32_t)text[i];
-        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
-        if (c < 0x80) {
-            out += (char)c;
-        } else if (c < 0x800) {
-            out += (char)(0xC0 | (c >> 6));
-            out += (char)(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += (char)(0xE0 | (c >> 12));
-            out += (char)(0x80 | ((c >> 6) & 0x3F));
-            out += (char)(0x80 | (c & 0x3F));
-        } else {
-            out += (char)(0xF0 | (c >> 18));
-            out += (char)(0x80 | ((c >> 12) & 0x3F));
-            out += (char)(0x80 | ((c >> 6) & 0x3F));
-            out += (char)(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
+    return VORTALEX::codepage::ToUtf8(std::wstring_view(text, count));
 }
 
 // No text image is taller or wider than this.
