@@ -13,6 +13,7 @@
 
 #include "../tests/port/d3d9/device_setup.h"
 #include "port/d3d9/d3d9.h"
+#include "port/d3dx9/d3dx9font.h"
 #include "port/d3dx9/d3dx9mesh.h"
 #include "port/win32/afxwin.h"
 
@@ -188,6 +189,38 @@ void BM_PMeshSwitchAndDraw(benchmark::State& state) {
     mesh->Release();
 }
 BENCHMARK(BM_PMeshSwitchAndDraw)->Unit(benchmark::kMicrosecond);
+
+// One frame of 100 distinct 2D texts. With `changing` every text differs from
+// the previous frame's, so each is laid out and uploaded again; otherwise all
+// 100 come from the font's cache and cost one textured quad each.
+void DrawHundredTexts(benchmark::State& state, bool changing) {
+    if (!Dev().device) return state.SkipWithError("no device");
+    IDirect3DDevice9* dev = Dev().device;
+    ID3DXFont* font = nullptr;
+    if (FAILED(D3DXCreateFontW(dev, 14, 0, FW_NORMAL, 0, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                               DEFAULT_QUALITY, FF_SWISS, L"Arial", &font)))
+        return state.SkipWithError("no font");
+    unsigned frame = 0;
+    wchar_t text[64];
+    for (auto _ : state) {
+        dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
+        dev->BeginScene();
+        for (int i = 0; i < 100; ++i) {
+            swprintf(text, 64, L"Текст %d: %u", i, changing ? frame : 0u);
+            RECT r{(i % 4) * 80, (i / 4) * 9, (i % 4) * 80 + 80, (i / 4) * 9 + 16};
+            font->DrawTextW(nullptr, text, -1, &r, DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOCLIP, 0xFFFFFFFF);
+        }
+        dev->EndScene();
+        dev->Present(nullptr, nullptr, nullptr, nullptr);
+        ++frame;
+    }
+    font->Release();
+    state.counters["texts_per_s"] = benchmark::Counter(100.0 * state.iterations(), benchmark::Counter::kIsRate);
+}
+void BM_HundredTextsCached(benchmark::State& state) { DrawHundredTexts(state, false); }
+void BM_HundredTextsChangingEveryFrame(benchmark::State& state) { DrawHundredTexts(state, true); }
+BENCHMARK(BM_HundredTextsCached)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_HundredTextsChangingEveryFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_MatrixMultiply(benchmark::State& state) {
     D3DXCpuOptimizations(state.range(0) != 0);
