@@ -11,7 +11,7 @@
 #include <iterator>
 #include <string>
 
-#include <stb/stb_image.h>
+#include "TestProgram/ProgramOutput.h"
 
 #include "Common/CodePage.h"
 #include "Common/ScratchFolder.h"
@@ -43,32 +43,9 @@ std::string Scene(const char* name, const char* colour)
            "</scene>\n";
 }
 
-struct Image {
-    int width = 0, height = 0;
-    std::vector<unsigned char> rgba;
-    unsigned Pixel(int x, int y) const
-    {
-        const unsigned char* p = &rgba[(static_cast<std::size_t>(y) * width + x) * 4];
-        return (p[0] << 16) | (p[1] << 8) | p[2];
-    }
-};
-
-Image ReadPng(const std::filesystem::path& file)
-{
-    Image image;
-    int channels = 0;
-    if (unsigned char* data = stbi_load(file.string().c_str(), &image.width, &image.height, &channels, 4)) {
-        image.rgba.assign(data, data + static_cast<std::size_t>(image.width) * image.height * 4);
-        stbi_image_free(data);
-    }
-    return image;
-}
-
-std::string ReadAll(const std::filesystem::path& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+using tw_test::Image;
+using tw_test::ReadAll;
+using tw_test::ReadPng;
 
 }  // namespace
 
