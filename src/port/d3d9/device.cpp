@@ -20,8 +20,17 @@ namespace {
 
 PortDevice* g_current = nullptr;
 std::set<PortDevice*>& LiveDevices() {
-    static std::set<PortDevice*> devices;
-    return devices;
+    // Never destroyed: windows destroyed during exit still ask it for devices.
+    static auto* devices = new std::set<PortDevice*>;
+    return *devices;
+}
+
+void DevicesOnDestroyedWindow(HWND window) {
+    // Copied: moving a context never creates or deletes devices, but keep the
+    // walk independent of the set anyway.
+    std::vector<PortDevice*> devices(LiveDevices().begin(), LiveDevices().end());
+    for (PortDevice* device : devices)
+        if (device->Window() == window) device->WindowDestroying();
 }
 
 void WriteOutputsAtExit() {
@@ -228,6 +237,7 @@ PortDevice::PortDevice(IDirect3D9* d3d, UINT adapter, D3DDEVTYPE type, HWND wind
     m_d3d->AddRef();
     m_world.assign(256, Identity());
     LiveDevices().insert(this);
+    PortAddWindowDestroyListener(DevicesOnDestroyedWindow);
 }
 
 HRESULT PortDevice::ValidateParams(const D3DPRESENT_PARAMETERS& p) {
@@ -494,16 +504,19 @@ PortDevice::~PortDevice() {
         return;
     }
     WriteRunOutputs();
-    Activate();
-    for (auto& entry : m_programs) glDeleteProgram(entry.second.program);
+    if (Activate()) {
+        for (auto& entry : m_programs) glDeleteProgram(entry.second.program);
+        DestroySwapChainResources();
+        glDeleteVertexArrays(1, &m_vao);
+        glDeleteSamplers(8, m_samplers);
+        glDeleteBuffers(1, &m_stream);
+        glDeleteBuffers(1, &m_streamIndex);
+        SDL_GL_MakeCurrent(m_sdlWindow, nullptr);
+    }
     m_programs.clear();
-    DestroySwapChainResources();
-    glDeleteVertexArrays(1, &m_vao);
-    glDeleteSamplers(8, m_samplers);
-    glDeleteBuffers(1, &m_stream);
-    glDeleteBuffers(1, &m_streamIndex);
-    SDL_GL_MakeCurrent(m_sdlWindow, nullptr);
+    // Without a current context the objects die with the context itself.
     SDL_GL_DeleteContext(m_context);
+    if (m_fallbackWindow) SDL_DestroyWindow(m_fallbackWindow);
     g_current = nullptr;
     m_d3d->Release();
 }
@@ -520,16 +533,48 @@ ULONG PortDevice::Release() {
     return refs;
 }
 
-void PortDevice::Activate() {
-    if (g_current == this) return;
+bool PortDevice::Activate() {
+    if (!m_contextUsable) {
+        if (g_current == this) g_current = nullptr;
+        return false;
+    }
+    if (g_current == this) return true;
     SDL_GL_MakeCurrent(m_sdlWindow, m_context);
     g_current = this;
+    return true;
+}
+
+void PortDevice::WindowDestroying() {
+    if (m_windowGone) return;
+    m_windowGone = true;
+    m_lostState = 1;
+    m_inScene = false;
+    if (!m_context) return;
+    // The context itself does not belong to the window: any surface of the
+    // same configuration can carry it, so resources released later still
+    // have a context to delete their objects in.
+    m_fallbackWindow = SDL_CreateWindow("", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, 1, 1,
+                                        SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
+    if (m_fallbackWindow && SDL_GL_MakeCurrent(m_fallbackWindow, m_context) == 0) {
+        m_sdlWindow = m_fallbackWindow;
+        g_current = this;
+    } else {
+        PortLog(PortLogLevel::Warning,
+                std::string("device window destroyed and no hidden surface for its context: ") + SDL_GetError());
+        if (g_current == this) SDL_GL_MakeCurrent(m_sdlWindow, nullptr);
+        if (m_fallbackWindow) SDL_DestroyWindow(m_fallbackWindow);
+        m_fallbackWindow = nullptr;
+        m_sdlWindow = nullptr;
+        m_contextUsable = false;
+        g_current = nullptr;
+    }
 }
 
 // ---------------------------------------------------------------------------
 // Simple queries
 // ---------------------------------------------------------------------------
 HRESULT PortDevice::TestCooperativeLevel() {
+    if (m_windowGone) return D3DERR_DEVICELOST;  // nothing to reset onto
     if (!m_params.Windowed && IsIconic(m_window)) {
         m_lostState = 1;
         return D3DERR_DEVICELOST;
@@ -580,6 +625,7 @@ HRESULT PortDevice::GetCreationParameters(D3DDEVICE_CREATION_PARAMETERS* p) {
 
 HRESULT PortDevice::Reset(D3DPRESENT_PARAMETERS* params) {
     if (!params) return D3DERR_INVALIDCALL;
+    if (m_windowGone) return D3DERR_DEVICELOST;
     if (m_defaultResources > 0) {
         PortLog(PortLogLevel::Warning, "Reset: " + std::to_string(m_defaultResources) +
                                            " video-memory (D3DPOOL_DEFAULT) resources are still alive");
@@ -799,8 +845,7 @@ HRESULT PortDevice::GetDepthStencilSurface(IDirect3DSurface9** surface) {
 void PortDevice::SurfaceDestroyed(PortSurface* surface) {
     for (size_t i = 0; i < m_fbos.size();) {
         if (m_fbos[i].color == surface || m_fbos[i].depth == surface) {
-            Activate();
-            glDeleteFramebuffers(1, &m_fbos[i].fbo);
+            if (Activate()) glDeleteFramebuffers(1, &m_fbos[i].fbo);
             m_fbos.erase(m_fbos.begin() + static_cast<long>(i));
             m_dirty |= DIRTY_FBO;
         } else {
@@ -1023,6 +1068,7 @@ HRESULT PortDevice::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOL
 }
 
 HRESULT PortDevice::Present(const RECT*, const RECT*, HWND, const RGNDATA*) {
+    if (m_windowGone) return D3DERR_DEVICELOST;
     if (m_inScene) return D3DERR_INVALIDCALL;
     if (!m_params.Windowed && IsIconic(m_window)) m_lostState = 1;
     if (m_lostState) return D3DERR_DEVICELOST;

@@ -319,7 +319,14 @@ public:
     HRESULT GetIndices(IDirect3DIndexBuffer9** buffer) override;
 
     // Port-internal services.
-    void Activate();
+    // Makes the device's context current; false when it cannot be (its
+    // window is gone and no stand-in surface could be made), in which case
+    // GL objects are left to the driver instead of being deleted.
+    bool Activate();
+    // The device's window is about to be destroyed: move the context onto a
+    // hidden stand-in surface and stay lost from now on.
+    void WindowDestroying();
+    HWND Window() const { return m_window; }
     void ResourceCreated(D3DPOOL pool) {
         if (pool == D3DPOOL_DEFAULT) ++m_defaultResources;
     }
@@ -406,6 +413,10 @@ private:
     D3DCAPS9 m_caps{};
     SDL_GLContext m_context = nullptr;
     SDL_Window* m_sdlWindow = nullptr;
+    // Hidden surface the context moves to when the device's window is destroyed.
+    SDL_Window* m_fallbackWindow = nullptr;
+    bool m_windowGone = false;
+    bool m_contextUsable = true;
     bool m_inScene = false;
     int m_lostState = 0;  // 0 operational, 1 lost, 2 lost and restorable (not reset)
     bool m_forcedLoss = false;

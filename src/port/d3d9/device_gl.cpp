@@ -63,8 +63,7 @@ unsigned PortDeviceLinkProgram(IDirect3DDevice9* device, const std::string& vert
 void PortDeviceDeleteProgram(IDirect3DDevice9* device, unsigned program) {
     if (!device || !program) return;
     auto* d = static_cast<PortDevice*>(device);
-    d->Activate();
     if (d->ProgramOverride() == program) d->SetProgramOverride(0);
-    glDeleteProgram(program);
+    if (d->Activate()) glDeleteProgram(program);
     d->ForgetGLState();
 }

@@ -57,9 +57,8 @@ PortBufferCore::PortBufferCore(PortDevice* device, UINT size, DWORD usage, D3DPO
 
 PortBufferCore::~PortBufferCore() {
     if (m_name) {
-        m_device->Activate();
         m_device->BufferDestroyed(m_name);
-        glDeleteBuffers(1, &m_name);
+        if (m_device->Activate()) glDeleteBuffers(1, &m_name);
     }
     m_device->ResourceDestroyed(m_pool);
     m_device->Release();
@@ -281,10 +280,7 @@ PortTexture::~PortTexture() {
         }
     }
     m_device->TextureDestroyed(this);
-    if (m_name) {
-        m_device->Activate();
-        glDeleteTextures(1, &m_name);
-    }
+    if (m_name && m_device->Activate()) glDeleteTextures(1, &m_name);
     m_device->ResourceDestroyed(m_pool);
     m_device->Release();
 }
@@ -408,10 +404,7 @@ PortSurface::~PortSurface() {
     if (m_dc) cairo_surface_destroy(static_cast<cairo_surface_t*>(m_dc));
     if (m_device) {
         m_device->SurfaceDestroyed(this);
-        if (m_renderbuffer) {
-            m_device->Activate();
-            glDeleteRenderbuffers(1, &m_renderbuffer);
-        }
+        if (m_renderbuffer && m_device->Activate()) glDeleteRenderbuffers(1, &m_renderbuffer);
         if (!m_container && m_kind != Kind::TextureLevel) {
             m_device->ResourceDestroyed(m_pool);
             m_device->Release();
@@ -539,10 +532,11 @@ PortQuery::PortQuery(PortDevice* device, D3DQUERYTYPE type) : m_device(device), 
 }
 
 PortQuery::~PortQuery() {
-    m_device->Activate();
-    if (m_state == State::Building && m_name) glEndQuery(GL_SAMPLES_PASSED);
-    if (m_name) glDeleteQueries(1, &m_name);
-    if (m_fence) glDeleteSync(m_fence);
+    if (m_device->Activate()) {
+        if (m_state == State::Building && m_name) glEndQuery(GL_SAMPLES_PASSED);
+        if (m_name) glDeleteQueries(1, &m_name);
+        if (m_fence) glDeleteSync(m_fence);
+    }
     m_device->Release();
 }
 

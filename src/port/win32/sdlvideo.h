@@ -14,3 +14,7 @@ bool PortVideoIsOffscreen();
 SDL_Window* PortSdlWindow(HWND window);
 // The window handle of an SDL window ID, or null.
 HWND PortWindowFromSdlId(Uint32 id);
+// Called with a window handle just before its SDL window is destroyed, while
+// it is still valid, so whatever renders to it can move off it first.
+using PortWindowDestroyListener = void (*)(HWND window);
+void PortAddWindowDestroyListener(PortWindowDestroyListener listener);

@@ -157,6 +157,18 @@ bool PortVideoIsOffscreen() {
     return driver && std::string(driver) == "offscreen";
 }
 
+static std::vector<PortWindowDestroyListener>& DestroyListeners() {
+    // Never destroyed, so windows destroyed by static destructors still find it.
+    static auto* listeners = new std::vector<PortWindowDestroyListener>;
+    return *listeners;
+}
+
+void PortAddWindowDestroyListener(PortWindowDestroyListener listener) {
+    auto& listeners = DestroyListeners();
+    if (listener && std::find(listeners.begin(), listeners.end(), listener) == listeners.end())
+        listeners.push_back(listener);
+}
+
 SDL_Window* PortSdlWindow(HWND window) { return IsLive(window) ? window->sdl : nullptr; }
 
 HWND PortWindowFromSdlId(Uint32 id) {
@@ -237,6 +249,7 @@ BOOL CWnd::DestroyWindow() {
     HWND handle = m_hWnd;
     if (!IsLive(handle)) return FALSE;
     SendMessage(WM_DESTROY);
+    for (PortWindowDestroyListener listener : DestroyListeners()) listener(handle);
     SDL_DestroyWindow(handle->sdl);
     g_windows.erase(std::find(g_windows.begin(), g_windows.end(), handle));
     // Messages still queued for this window are dropped with it.
