@@ -10,6 +10,7 @@
 #include "BaseClasses/BaseObject.h"
 #include "Script/LuaScriptBase.h"
 #include "Script/ScriptFunctions.h"
+#include "Script/LuaEval.h"
 
 namespace {
 
@@ -42,21 +43,8 @@ protected:
         return folder;
     }
     // Runs Lua text; returns the global `r` as text.
-    std::string Eval(const std::string& code)
-    {
-        EXPECT_TRUE(C_LuaScriptBase::RunScript("r = nil\n" + code, std::string_view("eval")));
-        lua_getfield(L, LUA_GLOBALSINDEX, "r");
-        const char* text = lua_tostring(L, -1);
-        std::string value = text ? text : "nil";
-        lua_pop(L, 1);
-        return value;
-    }
-    static std::string Id(const C_BaseObject* object)
-    {
-        char buffer[64];
-        std::snprintf(buffer, sizeof(buffer), "%.0f", C_BaseObject::ToID(object));
-        return buffer;
-    }
+    std::string Eval(const std::string& code) { return tw_test::LuaEval(L, code); }
+    static std::string Id(const C_BaseObject* object) { return tw_test::LuaId(object); }
 
     lua_State* L = nullptr;
     int top = 0;

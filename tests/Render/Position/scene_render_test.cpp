@@ -16,6 +16,7 @@
 #include "Common/CodePage.h"
 #include "Render/Resources/SceneFiles.h"
 #include "port/d3d9/device_gl.h"
+#include "port/d3d9/device_setup.h"
 #include "port/win32/afxwin.h"
 
 namespace {
@@ -62,16 +63,7 @@ protected:
         window = std::make_unique<CWnd>();
         RECT rect{0, 0, LONG(Width), LONG(Height)};
         ASSERT_TRUE(window->CreateEx(0, L"", L"scene test", WS_POPUP | WS_CAPTION, rect, nullptr, 0));
-        D3DPRESENT_PARAMETERS p{};
-        p.BackBufferWidth = Width;
-        p.BackBufferHeight = Height;
-        p.BackBufferFormat = D3DFMT_A8R8G8B8;
-        p.BackBufferCount = 1;
-        p.SwapEffect = D3DSWAPEFFECT_DISCARD;
-        p.Windowed = TRUE;
-        p.EnableAutoDepthStencil = TRUE;
-        p.AutoDepthStencilFormat = D3DFMT_D24S8;
-        p.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
+        D3DPRESENT_PARAMETERS p = WindowedParams(Width, Height);
         ASSERT_EQ(d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window->m_hWnd,
                                     D3DCREATE_HARDWARE_VERTEXPROCESSING, &p, &real),
                   D3D_OK);
