@@ -1,5 +1,6 @@
 #include "Render/Terrain/C_TerrainSection2.h"
 
+#include <algorithm>
 #include <cmath>
 #include <new>
 
@@ -52,6 +53,9 @@ void C_TerrainSection2::Load(IDirect3DDevice9* device)
     FillVertices();
     FillIndices();
     ComputeBounds();
+    // The holder culls with this radius around its own position, the
+    // section's centre, not around the centre of the vertices.
+    Radius = std::max(Radius, FarthestVertex());
     CreateProgressiveMesh(device);
     SetMesh(nullptr);   // only the progressive mesh is drawn
 }
@@ -80,6 +84,20 @@ void C_TerrainSection2::FillVertices()
             v.v = static_cast<float>(b) / last;
         }
     Mesh->UnlockVertexBuffer();
+}
+
+float C_TerrainSection2::FarthestVertex()
+{
+    float farthest = 0.0f;
+    void* data = nullptr;
+    if (!Mesh || FAILED(Mesh->LockVertexBuffer(D3DLOCK_READONLY, &data)) || !data) return farthest;
+    const auto* vertices = static_cast<const C_TerrainVertex*>(data);
+    for (DWORD i = 0, count = Mesh->GetNumVertices(); i < count; ++i) {
+        const C_TerrainVertex& v = vertices[i];
+        farthest = std::max(farthest, v.x * v.x + v.y * v.y + v.z * v.z);
+    }
+    Mesh->UnlockVertexBuffer();
+    return std::sqrt(farthest);
 }
 
 void C_TerrainSection2::FillIndices()

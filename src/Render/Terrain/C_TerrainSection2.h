@@ -38,6 +38,8 @@ public:
     int32_t LevelApplied = -1;
 
 private:
+    // Distance of the vertex farthest from the section's centre.
+    float FarthestVertex();
     void CreateProgressiveMesh(IDirect3DDevice9* device);
     void Release();
 };

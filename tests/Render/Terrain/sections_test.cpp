@@ -197,8 +197,11 @@ TEST_F(TerrainSection2Test, VerticesStandOnTheMapAndMatchTheGroundHeightOfScript
         EXPECT_FLOAT_EQ(v.v, b / 32.0f);
     }
     EXPECT_EQ(seen.size(), 33u * 33);
-    // Bounds come from the vertices: the section's half diagonal at least.
-    EXPECT_GE(section->Radius, std::sqrt(80.0f * 80.0f / 2.0f) - 1.0f);
+    // The holder culls with the radius around the section's centre: it
+    // reaches every vertex.
+    float farthest = 0.0f;
+    for (const C_TerrainVertex& v : Vertices(section->PMesh)) farthest = std::max(farthest, Length(v.x, v.y, v.z));
+    EXPECT_GE(section->Radius, farthest);
 }
 
 TEST_F(TerrainSection2Test, FullDetailNearASeventeenthFartherAndNothingBeyondSixSliceSizes)
@@ -251,6 +254,20 @@ TEST_F(TerrainSection2Test, FullDetailNearASeventeenthFartherAndNothingBeyondSix
     EXPECT_EQ(section->PMesh, nullptr);
     EXPECT_TRUE(section->Adjacency.empty());
     EXPECT_EQ(section->CalcLevelOfDetail(holder), 0.0f);
+}
+
+TEST_F(TerrainSection2Test, AHighSectionIsCulledWithASphereAroundItsHolderThatHoldsItAll)
+{
+    // Flat ground 12 units up: the vertices' own sphere sits 12 units above
+    // the holder, whose culling sphere must still reach the corners.
+    WriteMap16("high.raw", 33, [](int, int) { return 58982; });
+    C_PositionObject* holder = Holder(L"high", L"C_TerrainSection2", L"high.raw; 1; 1; 2; 80; 30", 40.0f, 40.0f);
+    auto* section = dynamic_cast<C_TerrainSection2*>(holder->Mesh);
+    ASSERT_NE(section, nullptr);
+    ASSERT_NE(section->PMesh, nullptr);
+    const float corner = std::sqrt(40.0f * 40.0f * 2.0f + 12.0f * 12.0f);
+    EXPECT_NEAR(Vertices(section->PMesh)[0].z, 12.0f, 0.01f);
+    EXPECT_GE(holder->GetRadius(), corner - 1e-3f);
 }
 
 TEST_F(TerrainSection2Test, RefusedParametersAndMissingMapsBuildNothing)
