@@ -1,5 +1,7 @@
 #include "Render/Resources/D3DXMESH9_LOD.h"
 
+#include "Logger/Logger.h"
+
 TW_REGISTER_CLASS(C_D3DXMESH9_LOD)
 
 C_D3DXMESH9_LOD::~C_D3DXMESH9_LOD()
@@ -26,6 +28,7 @@ void C_D3DXMESH9_LOD::Load(IDirect3DDevice9* device)
         ID3DXMesh* step = nullptr;
         if (FAILED(PMesh->CloneMeshFVF(D3DXMESH_SYSTEMMEM, PMesh->GetFVF(), device, &step)) || !step) {
             // A missing step would shift the distances of the later ones.
+            LOG_WARNING(L"Не создана ступень детализации " << i << L" сетки " << Name);
             ReleaseSteps();
             break;
         }

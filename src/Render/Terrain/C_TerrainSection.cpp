@@ -102,7 +102,10 @@ void C_TerrainSection::Load(IDirect3DDevice9* device)
     // The common loading runs whatever the parameters; the buffer only for a
     // section that can be built.
     C_D3DXVERTEXBUFFER9::Load(device);
-    if (!VertexBuffer) return;
+    if (!VertexBuffer) {
+        if (VertexCount > 0) LOG_WARNING(L"Не создан буфер вершин секции ландшафта " << Name);
+        return;
+    }
     FillVertices();
     IndexBuffer = dynamic_cast<C_IndexTerrain*>(RequestResource(L"C_IndexTerrain", IndexName, L"", device));
 }
@@ -162,7 +165,10 @@ void C_IndexTerrain::Load(IDirect3DDevice9* device)
     const uint32_t n = m + 1;
     TriangleCount = (m > 0 && n <= C_TerrainSection::MaxVerticesAxis) ? 2 * m * m : 0;
     C_D3DXINDEXBUFFER9::Load(device);
-    if (!IndexBuffer) return;
+    if (!IndexBuffer) {
+        if (TriangleCount > 0) LOG_WARNING(L"Не создан общий буфер индексов секций ландшафта " << Name);
+        return;
+    }
     void* data = nullptr;
     if (FAILED(IndexBuffer->Lock(0, 0, &data, D3DLOCK_DISCARD)) || !data) return;
     auto* indices = static_cast<uint16_t*>(data);

@@ -138,7 +138,10 @@ void C_TerrainSection2::CreateProgressiveMesh(IDirect3DDevice9*)
         LOG_WARNING(L"Не выделена память для m_pAdjacencyInfo " << Name);
         return;
     }
-    if (FAILED(Mesh->GenerateAdjacency(0.001f, Adjacency.data()))) return;
+    if (FAILED(Mesh->GenerateAdjacency(0.001f, Adjacency.data()))) {
+        LOG_WARNING(L"Не построена смежность граней секции ландшафта " << Name);
+        return;
+    }
     ID3DXMesh* cleaned = nullptr;
     if (SUCCEEDED(D3DXCleanMesh(D3DXCLEAN_SIMPLIFICATION, Mesh, Adjacency.data(), &cleaned, Adjacency.data(),
                                 nullptr)) &&
