@@ -123,6 +123,8 @@ C_Direct3D9Settings::C_Direct3D9Settings()
     logger::Logger::SetOption(logger::OptionOutput, L"2");
     logger::Logger::SetOption(logger::OptionRepetitions, L"0");
     LOG_INFO(L"Запуск программы");
+    if (!LoadError().empty())
+        LOG_WARNING(L"Файл настроек не прочитан, взяты значения по умолчанию: " << LoadError());
 
     m_pDirect3DDevice = nullptr;
     C_Platform::D3DXCpuOptimizations();
@@ -165,9 +167,12 @@ try {
         m_pDirect3D->Release();
         m_pDirect3D = nullptr;
     }
-} catch (const std::exception& e) {
+} catch (const VORTALEX::Exception& e) {
     // The settings base could not write the file (read-only folder, full
-    // disk): the program is ending anyway, so say so and end normally.
+    // disk): the program is ending anyway, so say why and end normally.
+    LOG_WARNING(L"Файл настроек не записан: " << e.GetDescription());
+    return;
+} catch (const std::exception& e) {
     LOG_WARNING(L"Файл настроек не записан: " << e.what());
     return;
 } catch (...) {

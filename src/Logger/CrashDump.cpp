@@ -20,6 +20,7 @@
 #include <string>
 
 #include "Common/FilePath.h"
+#include "Logger/CrashDump.h"
 #include "Logger/Logger.h"
 
 namespace logger {
@@ -164,6 +165,10 @@ struct Installer {
 } g_installer;
 
 }  // namespace
+
+void UpdateCrashDumpFolder(std::wstring_view folder);
+
+void SetEarlyCrashDumpFolder(std::wstring_view folder) { UpdateCrashDumpFolder(folder); }
 
 void UpdateCrashDumpFolder(std::wstring_view folder) {
     const std::string mapped = VORTALEX::MapPath(folder).native();

@@ -86,6 +86,10 @@ std::unordered_set<int>& SeenLocations() {
     static std::unordered_set<int> seen;
     return seen;
 }
+
+// Set while the option table takes its defaults: the default folder does not
+// move crash reports away from where the program sent them before start-up.
+bool g_fillingDefaults = false;
 }  // namespace
 
 void UpdateCrashDumpFolder(std::wstring_view folder);  // CrashDump.cpp
@@ -106,7 +110,7 @@ void OptionTable::Set(int key, std::wstring value) {
         numbers_[k].reset();
     }
     values_[k] = std::move(value);
-    if (key == OptionFolder) UpdateCrashDumpFolder(values_[k]);
+    if (key == OptionFolder && !g_fillingDefaults) UpdateCrashDumpFolder(values_[k]);
 }
 
 const wchar_t* OptionTable::Name(int key) {
@@ -132,7 +136,9 @@ const OptionTable& Logger::Options() {
 
 void Logger::StartUp(OptionTable& table) {
     InstallCrashHandler();
+    g_fillingDefaults = true;
     for (int key = 0; key < OptionTable::kCount; ++key) table.Set(key, kOptionDefaults[key]);
+    g_fillingDefaults = false;
     ReadSettings(table);
     try {
         if (table.IsInt(OptionOutput)) Activate(table.Int(OptionOutput));

@@ -69,6 +69,7 @@ std::wstring Storage::FolderOf(std::wstring_view name, const std::wstring& progr
 std::uint32_t Storage::Find(const std::wstring& name)
 {
     ClosePlainFile();
+    m_foundEmpty = false;
     if (!m_archive) {
         const auto path = MapPath(m_programFolder + m_folder + L"\\" + name);
         const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -77,6 +78,7 @@ std::uint32_t Storage::Find(const std::wstring& name)
             // Only regular files count: a folder of that name is no file to read.
             if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
                 m_plainFd = fd;
+                m_foundEmpty = st.st_size == 0;
                 if (static_cast<std::uint64_t>(st.st_size) > 0xFFFFFFFFull)
                     return 0;
                 return static_cast<std::uint32_t>(st.st_size);
@@ -85,6 +87,7 @@ std::uint32_t Storage::Find(const std::wstring& name)
         }
     }
     const VirtualFileSystem::Record* record = m_vfs.Find(name);
+    m_foundEmpty = record != nullptr && record->unpackedSize == 0;
     return record != nullptr ? record->unpackedSize : 0;
 }
 
@@ -167,6 +170,7 @@ const unsigned char* FileManager::GetDataFile(const wchar_t* name, unsigned int*
     const std::wstring text(name != nullptr ? name : L"");
     std::uint32_t found = 0;
     Storage* source = nullptr;
+    bool empty = false;
     if (!text.empty()) {
         for (auto it = m_storages.rbegin(); it != m_storages.rend(); ++it) {
             found = (*it)->Find(text);
@@ -174,12 +178,17 @@ const unsigned char* FileManager::GetDataFile(const wchar_t* name, unsigned int*
                 source = *it;
                 break;
             }
+            empty = empty || (*it)->FoundEmpty();
         }
     }
     if (size != nullptr)
         *size = found;
     if (source == nullptr) {
-        LOG_WARNING(L"Не найден файл: " << text);
+        // An empty file reads as absent, but the message says what is there.
+        if (empty)
+            LOG_WARNING(L"Файл пуст: " << text);
+        else
+            LOG_WARNING(L"Не найден файл: " << text);
         return nullptr;
     }
     if (found > m_capacity) {

@@ -22,6 +22,9 @@ public:
 
     // Size of the named file, 0 when this storage doesn't hold it (or it is empty).
     std::uint32_t Find(const std::wstring& name);
+    // Whether the last Find came upon the name holding no bytes at all (a size of 0 counts as
+    // absent, but deserves its own message).
+    bool FoundEmpty() const { return m_foundEmpty; }
     // Fills buffer with the file found by the last Find; size must be the size Find gave.
     void GetDataFile(void* buffer, std::uint32_t size);
 
@@ -38,6 +41,7 @@ private:
 
     VirtualFileSystem m_vfs;
     int m_plainFd = -1;
+    bool m_foundEmpty = false;
     std::wstring m_folder;
     bool m_archive;
     std::wstring m_programFolder;

@@ -80,15 +80,21 @@ TEST_F(FileManagerTest, LooseFilesOfTheProgramFolderAreFound)
 
 TEST_F(FileManagerTest, MissingEmptyAndFolderNamesAreAbsentWithOneWarningEach)
 {
+    // An empty file reads as absent too, but the warning says it is empty,
+    // whether it lies loose or in an archive.
     WriteLoose("empty.txt", "");
+    ArchiveBytes().Add(L"packed.txt", "").Write(dir / "e.vfs");
     std::filesystem::create_directories(dir / "folder");
     FileManager manager;
+    manager.AddStorage(L"e.vfs");
     EXPECT_EQ(Get(manager, L"nothing.txt"), "(absent)");
     EXPECT_EQ(Get(manager, L"empty.txt"), "(absent)");
+    EXPECT_EQ(Get(manager, L"Packed.txt"), "(absent)");
     EXPECT_EQ(Get(manager, L"folder"), "(absent)");
     EXPECT_EQ(manager.GetDataFile(L"nothing.txt", nullptr), nullptr);
     EXPECT_EQ(Log(), L"warning:\tНе найден файл: nothing.txt\n"
-                     L"warning:\tНе найден файл: empty.txt\n"
+                     L"warning:\tФайл пуст: empty.txt\n"
+                     L"warning:\tФайл пуст: Packed.txt\n"
                      L"warning:\tНе найден файл: folder\n"
                      L"warning:\tНе найден файл: nothing.txt\n");
 }

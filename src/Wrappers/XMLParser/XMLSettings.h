@@ -4,7 +4,9 @@
 // "name" and "value"). Loaded whole on construction, written back on
 // destruction when anything was set.
 
+#include <cstdint>
 #include <exception>
+#include <filesystem>
 #include <string>
 
 #include "Wrappers/XMLParser/XMLParser.h"
@@ -35,11 +37,22 @@ public:
 
     const std::wstring& Path() const { return path_; }
     bool Modified() const { return modified_; }
+    // Why the file could not be read (it exists but is unreadable or no
+    // well-formed XML); empty when it was read or is missing. Such a file is
+    // kept as "<file>.broken" before a save overwrites it.
+    const std::wstring& LoadError() const { return loadError_; }
 
 private:
+    void KeepBrokenFile();
+
     xml_parser::SpecialXMLParser parser_;
     bool modified_ = false;
     std::wstring path_;
+    std::wstring loadError_;
+    // The unreadable file as it was read (a save by another object may have
+    // replaced it since, and then it is no longer the one to keep).
+    std::filesystem::file_time_type brokenTime_{};
+    std::uintmax_t brokenSize_ = 0;
     int uncaught_ = std::uncaught_exceptions();
 };
 

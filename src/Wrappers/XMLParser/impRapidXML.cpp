@@ -13,6 +13,8 @@
 
 #include "Common/CodePage.h"
 #include "Common/FilePath.h"
+#include "Common/StaleFiles.h"
+#include "Common/XmlNesting.h"
 
 namespace VORTALEX::xml_parser {
 namespace {
@@ -121,6 +123,18 @@ void impRapidXML::Reset() {
 void impRapidXML::Parse(std::wstring text, std::wstring_view source) {
     Document& doc = *document_;
     text = ResolveWideReferences(std::move(text));
+    // RapidXml recurses once per nesting level, while parsing and printing:
+    // a file nested ever deeper would run the stack out.
+    std::size_t tooDeep = 0;
+    if (XmlElementNesting(std::wstring_view(text), kMaxXmlNesting, tooDeep) > kMaxXmlNesting) {
+        const auto line = 1 + std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(tooDeep), L'\n');
+        std::wstring detail(source);
+        detail += L'(';
+        detail += std::to_wstring(line);
+        detail += L"): elements nested too deeply";
+        Reset();
+        throw XMLException(XMLException::ParseFile, detail);
+    }
     doc.text.assign(text.begin(), text.end());
     doc.text.push_back(L'\0');
     try {
@@ -174,35 +188,24 @@ std::wstring impRapidXML::Print() const {
 }
 
 bool impRapidXML::SaveFile(std::wstring_view path) {
+    lastSaveError_.clear();
     const std::wstring target(path.empty() ? std::wstring_view(path_) : path);
-    if (target.empty()) return false;
+    if (target.empty()) {
+        lastSaveError_ = L"no file name";
+        return false;
+    }
     std::string bytes = kDeclaration;
     bytes += codepage::ToCp1251Xml(Print());
 
-    // Written beside the old file and renamed over it, so a failed or
-    // interrupted save never leaves a truncated settings file behind.
+    // Written beside the old file, flushed to the disk and renamed over it,
+    // so that a failed or interrupted save, or a power loss, never leaves a
+    // truncated settings file behind.
     const std::filesystem::path final = MapPath(target);
     std::filesystem::path temporary = final;
     temporary += ".tmp" + std::to_string(::getpid());
-    {
-        std::ofstream out(temporary, std::ios::out | std::ios::binary | std::ios::trunc);
-        if (!out.is_open()) return false;
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.flush();
-        if (!out.good()) {
-            out.close();
-            std::error_code ec;
-            std::filesystem::remove(temporary, ec);
-            return false;
-        }
-    }
-    std::error_code ec;
-    std::filesystem::rename(temporary, final, ec);
-    if (ec) {
-        std::filesystem::remove(temporary, ec);
-        return false;
-    }
-    return true;
+    const bool saved = WriteFileDurably(final, temporary, bytes, lastSaveError_);
+    if (saved) lastSaveError_.clear();
+    return saved;
 }
 
 void impRapidXML::CopyFrom(IXMLParser* other, bool deep) {

@@ -32,6 +32,9 @@ public:
 
     // The whole document as the printer writes it (tabs for indentation).
     std::wstring Print() const;
+    // Why the last SaveFile returned false (the failing step and the
+    // system's reason); empty after a save that worked.
+    const std::wstring& LastSaveError() const { return lastSaveError_; }
 
 private:
     using Node = rapidxml::xml_node<wchar_t>;
@@ -48,6 +51,7 @@ private:
     Node* current_ = nullptr;
     Node* start_ = nullptr;
     std::wstring path_;
+    std::wstring lastSaveError_;
 };
 
 // Referenced by the wrapper so a static link keeps the registration.

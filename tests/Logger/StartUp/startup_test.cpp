@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -12,6 +13,7 @@
 #include "Common/Environment.h"
 #include "Common/FilePath.h"
 #include "Common/ScratchFolder.h"
+#include "Logger/CrashDump.h"
 #include "Logger/Logger.h"
 
 using logger::Logger;
@@ -112,4 +114,55 @@ TEST(LoggerStartUp, SettingAnOptionFirstRunsTheStartUp) {
                     std::filesystem::exists(dir / "logs")});
         },
         ::testing::ExitedWithCode(0), "");
+}
+
+namespace {
+void Segfault() {
+    volatile int* nowhere = nullptr;
+    *nowhere = 1;
+}
+std::size_t Dumps(const std::filesystem::path& folder) {
+    std::size_t n = 0;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+        n += entry.path().extension() == ".dmp";
+    return n;
+}
+}  // namespace
+
+TEST(LoggerStartUp, ACrashBeforeTheOptionsAreReadLeavesItsReportInTheProgramsFolder) {
+    ScratchFolder dir;
+    const std::filesystem::path early = dir / "early";
+    // Before anything else (while the settings are read, say).
+    EXPECT_EXIT(
+        {
+            VORTALEX::OverrideProgramFolder(Wide(dir.path()));
+            logger::SetEarlyCrashDumpFolder(Wide(early));
+            Segfault();
+        },
+        ::testing::KilledBySignal(SIGSEGV), "");
+    EXPECT_EQ(Dumps(early), 1u);
+    // The logger's own default folder, taken at start-up, does not move the
+    // reports away from there.
+    EXPECT_EXIT(
+        {
+            VORTALEX::OverrideProgramFolder(Wide(dir.path()));
+            logger::SetEarlyCrashDumpFolder(Wide(early));
+            Logger::Options();
+            Segfault();
+        },
+        ::testing::KilledBySignal(SIGSEGV), "");
+    EXPECT_EQ(Dumps(early), 2u);
+    // A folder chosen in the settings file is the user's choice and wins.
+    WriteLoggerSection(dir, {{"Folder", (dir / "chosen").string()}});
+    EXPECT_EXIT(
+        {
+            VORTALEX::OverrideProgramFolder(Wide(dir.path()));
+            logger::SetEarlyCrashDumpFolder(Wide(early));
+            Logger::Options();
+            Segfault();
+        },
+        ::testing::KilledBySignal(SIGSEGV), "");
+    EXPECT_EQ(Dumps(dir / "chosen"), 1u);
+    EXPECT_EQ(Dumps(early), 2u);
 }

@@ -7,6 +7,7 @@
 #include "Common/ScratchFolder.h"
 #include "Wrappers/XMLParser/XMLParser.h"
 #include "Wrappers/XMLParser/impRapidXML.h"
+#include "Common/XmlNesting.h"
 
 using namespace VORTALEX::xml_parser;
 using XMLException = IXMLParser::XMLException;
@@ -199,4 +200,35 @@ TEST(XMLParser, AFolderInPlaceOfTheFileCannotBeOpened) {
     const int code = CodeOf([&] { p->LoadFile(Wide(dir.path()), "Russian"); }, &detail);
     EXPECT_EQ(code, XMLException::OpenFile);
     EXPECT_EQ(detail, Wide(dir.path()));
+}
+
+TEST(XMLParser, TextNestedDeeperThanTheParserMayRecurseIsRefused) {
+    SpecialXMLParser p;
+    std::wstring detail;
+    auto nested = [](int depth) {
+        std::string text = "<?xml version=\"1.0\"?>\n<!-- <a><a><a> -->\n";
+        for (int i = 0; i < depth; ++i) text += "<e a=\"<x>\">";
+        text += "<![CDATA[<y><y><y>]]>";
+        for (int i = 0; i < depth; ++i) text += "</e>";
+        return text;
+    };
+    std::string text = nested(100000);
+    EXPECT_EQ(CodeOf([&] { p->LoadFromMemory(text.data(), static_cast<int>(text.size()), L"deep"); }, &detail),
+              XMLException::ParseFile);
+    EXPECT_EQ(detail, L"deep(3): elements nested too deeply");
+    EXPECT_FALSE(p->FirstChild(nullptr)) << "the document is empty after the refusal";
+
+    // As deep as allowed, with markup inside comments, values and CDATA that
+    // is no nesting: read, and printed back.
+    text = nested(VORTALEX::kMaxXmlNesting);
+    p->LoadFromMemory(text.data(), static_cast<int>(text.size()), L"allowed");
+    int depth = 0;
+    while (p->FirstChild(L"e")) ++depth;
+    EXPECT_EQ(depth, VORTALEX::kMaxXmlNesting);
+    auto* imp = dynamic_cast<VORTALEX::xml_parser::impRapidXML*>(p.Get());
+    ASSERT_NE(imp, nullptr);
+    EXPECT_GT(imp->Print().size(), 10000u);
+    text = nested(VORTALEX::kMaxXmlNesting + 1);
+    EXPECT_EQ(CodeOf([&] { p->LoadFromMemory(text.data(), static_cast<int>(text.size()), L"one more"); }),
+              XMLException::ParseFile);
 }

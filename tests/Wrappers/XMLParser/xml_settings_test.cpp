@@ -6,6 +6,9 @@
 #include <stdexcept>
 #include <string>
 
+#include <memory>
+
+#include "Common/CodePage.h"
 #include "Common/Environment.h"
 #include "Common/FilePath.h"
 #include "Common/ScratchFolder.h"
@@ -156,4 +159,84 @@ TEST_F(XMLSettingsTest, DefaultFileIsBesideTheProgram) {
     VORTALEX::OverrideProgramFolder(L"");
     XMLSettings s(L"Video", File().c_str());
     EXPECT_EQ(s.GetParameterInt(L"Adapter"), 5);
+}
+
+TEST_F(XMLSettingsTest, AnUnreadableFileIsKeptBesideItselfBeforeASaveReplacesIt) {
+    const std::string cut = "<?xml version=\"1.0\"?>\n<entity name=\"Logger\">\n<entity name=\"Filter\" val";
+    ScratchFolder::Write(dir / "settings.xml", cut);
+    {
+        XMLSettings reader(L"Logger", File().c_str());
+        EXPECT_NE(reader.LoadError().find(L"(3)"), std::wstring::npos);
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "settings.xml.broken")) << "reading alone keeps nothing";
+    {
+        XMLSettings s(L"Video", File().c_str());
+        s.SetParameter(L"Adapter", 1);
+    }
+    EXPECT_EQ(ScratchFolder::Read(dir / "settings.xml.broken"), cut);
+    EXPECT_EQ(XMLSettings(L"Video", File().c_str()).GetParameterInt(L"Adapter"), 1);
+
+    // A newer unreadable file replaces the older copy.
+    ScratchFolder::Write(dir / "settings.xml", "<entity");
+    {
+        XMLSettings s(L"Video", File().c_str());
+        s.SetParameter(L"Adapter", 2);
+    }
+    EXPECT_EQ(ScratchFolder::Read(dir / "settings.xml.broken"), "<entity");
+
+    // A missing file is no broken one.
+    std::filesystem::remove(dir / "settings.xml");
+    XMLSettings fresh(L"Video", File().c_str());
+    EXPECT_TRUE(fresh.LoadError().empty());
+}
+
+TEST_F(XMLSettingsTest, AFileRewrittenSinceItWasReadIsNotTakenForTheBrokenOne) {
+    ScratchFolder::Write(dir / "settings.xml", "not xml");
+    auto first = std::make_unique<XMLSettings>(L"Video", File().c_str());
+    {
+        XMLSettings second(L"Logger", File().c_str());
+        second.SetParameter(L"Filter", 2);
+    }
+    first->SetParameter(L"Adapter", 3);
+    first.reset();
+    EXPECT_EQ(ScratchFolder::Read(dir / "settings.xml.broken"), "not xml");
+    EXPECT_EQ(XMLSettings(L"Video", File().c_str()).GetParameterInt(L"Adapter"), 3) << "the last one destroyed wins";
+}
+
+TEST_F(XMLSettingsTest, AFailedSaveSaysWhyAndLeavesNoTemporary) {
+    // A folder that is a file: no user, root included, can write below it.
+    ScratchFolder::Write(dir / "plain", "x");
+    const std::wstring inside = VORTALEX::PathToWide(dir / "plain" / "settings.xml");
+    std::wstring detail;
+    try {
+        XMLSettings s(L"Video", inside.c_str());
+        s.SetParameter(L"Adapter", 1);
+    } catch (const VORTALEX::xml_parser::IXMLParser::XMLException& e) {
+        EXPECT_EQ(e.GetCode(), 5);
+        detail = e.GetDescription();
+    }
+    EXPECT_NE(detail.find(inside), std::wstring::npos);
+    EXPECT_NE(detail.find(L"Not a directory"), std::wstring::npos) << VORTALEX::codepage::ToUtf8(detail);
+    EXPECT_NE(detail.find(L"Ошибка при сохранении файла"), std::wstring::npos);
+    // A save that worked leaves only the file itself.
+    {
+        XMLSettings s(L"Video", File().c_str());
+        s.SetParameter(L"Adapter", 1);
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
+}
+
+TEST_F(XMLSettingsTest, TemporariesOfSavesThatWereKilledAreRemoved) {
+    // Process numbers above the kernel's limit never run; this process runs.
+    const std::string mine = "settings.xml.tmp" + std::to_string(::getpid());
+    for (const std::string name : {"settings.xml.tmp99999998", mine.c_str(), "settings.xml.tmp", "settings.xml.tmp12a",
+                                   "other.xml.tmp99999998"})
+        ScratchFolder::Write(dir / name, "partial");
+    XMLSettings s(L"Video", File().c_str());
+    EXPECT_FALSE(std::filesystem::exists(dir / "settings.xml.tmp99999998"));
+    EXPECT_TRUE(std::filesystem::exists(dir / mine));
+    EXPECT_TRUE(std::filesystem::exists(dir / "settings.xml.tmp"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "settings.xml.tmp12a"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "other.xml.tmp99999998"));
 }
