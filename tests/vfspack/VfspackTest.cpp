@@ -236,3 +236,75 @@ TEST_F(VfspackTest, ArchiveInsideThePackedTreeIsNotPackedIntoItself)
     const Result listed = Run({"list", (dir / "tree/self.vfs").string()});
     EXPECT_EQ(listed.out, "a.txt\t1\t3\t0\n");
 }
+
+TEST_F(VfspackTest, ExtractNeverWritesThroughLinksThatAreInTheWay)
+{
+    ArchiveBytes()
+        .Add(L"hard.txt", "from the archive")
+        .Add(L"soft.txt", "from the archive")
+        .Add(L"plain.txt", "new")
+        .Add(L"fresh.txt", "fresh")
+        .Write(dir / "links.vfs");
+    fs::create_directories(dir / "out");
+    Write(dir / "outside.txt", "must stay");
+    Write(dir / "outside2.txt", "must stay too");
+    fs::create_hard_link(dir / "outside.txt", dir / "out/hard.txt");
+    fs::create_symlink(dir / "outside2.txt", dir / "out/soft.txt");
+    Write(dir / "out/plain.txt", "old");
+
+    const Result r = Run({"extract", (dir / "links.vfs").string(), "-C", (dir / "out").string()});
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find("hard.txt: refused, a hard link is in the way"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("soft.txt: refused, a symbolic link is in the way"), std::string::npos) << r.err;
+    EXPECT_EQ(Slurp(dir / "outside.txt"), "must stay");
+    EXPECT_EQ(Slurp(dir / "outside2.txt"), "must stay too");
+    EXPECT_TRUE(fs::is_symlink(dir / "out/soft.txt"));
+    // A plain file of one name is replaced; other entries go on.
+    EXPECT_EQ(Slurp(dir / "out/plain.txt"), "new");
+    EXPECT_EQ(Slurp(dir / "out/fresh.txt"), "fresh");
+    for (const auto& e : fs::recursive_directory_iterator(dir.path()))
+        EXPECT_EQ(e.path().filename().string().find(".part"), std::string::npos) << e.path();
+}
+
+TEST_F(VfspackTest, AFullDiskLeavesNoPartOfAFileAndNoTemporaryBehind)
+{
+    // A file-size limit stands in for a full disk: writes past it fail.
+    const std::string big = RandomBytes(300000, 7);
+    ArchiveBytes().Add(L"small.txt", "small").Add(L"sub\\big.bin", big).Add(L"z.txt", "after").Write(dir / "big.vfs");
+    fs::create_directories(dir / "out/sub");
+    Write(dir / "out/sub/big.bin", "the old contents");
+    std::string command = "ulimit -f 100; trap '' XFSZ; " + Quote(std::string(TW_BINARY_DIR) + "/vfspack") +
+                          " extract " + Quote((dir / "big.vfs").string()) + " -C " + Quote((dir / "out").string()) +
+                          " 2>" + Quote((dir / "stderr").string());
+    const int raw = std::system(("bash -c " + Quote(command)).c_str());
+    ASSERT_TRUE(WIFEXITED(raw));
+    EXPECT_NE(WEXITSTATUS(raw), 0) << "a failed write is no success";
+    const std::string err = Slurp(dir / "stderr");
+    EXPECT_NE(err.find("big.bin: cannot be written"), std::string::npos) << err;
+    EXPECT_EQ(Slurp(dir / "out/small.txt"), "small") << "what was written before is complete";
+    EXPECT_EQ(Slurp(dir / "out/sub/big.bin"), "the old contents") << "the old file stays whole";
+    for (const auto& e : fs::recursive_directory_iterator(dir.path()))
+        EXPECT_EQ(e.path().filename().string().find(".part"), std::string::npos) << e.path();
+
+    // Without the limit the same extraction succeeds.
+    const Result r = Run({"extract", (dir / "big.vfs").string(), "-C", (dir / "out").string()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Slurp(dir / "out/sub/big.bin"), big);
+    EXPECT_EQ(Slurp(dir / "out/z.txt"), "after");
+}
+
+TEST_F(VfspackTest, TemporariesOfAKilledRunAreRemovedAtTheNextOne)
+{
+    Write(dir / "tree/a.txt", "a");
+    fs::create_directories(dir / "out");
+    // Process numbers above the kernel's limit never run.
+    Write(dir / "pack.vfs.part99999997", "half an archive");
+    Write(dir / "out/a.txt.part99999997", "half a file");
+    Write(dir / "out/a.txt.partly", "not ours");
+    ASSERT_EQ(Run({"create", (dir / "pack.vfs").string(), "-C", (dir / "tree").string(), "."}).status, 0);
+    EXPECT_FALSE(fs::exists(dir / "pack.vfs.part99999997"));
+    ASSERT_EQ(Run({"extract", (dir / "pack.vfs").string(), "-C", (dir / "out").string()}).status, 0);
+    EXPECT_FALSE(fs::exists(dir / "out/a.txt.part99999997"));
+    EXPECT_TRUE(fs::exists(dir / "out/a.txt.partly"));
+    EXPECT_EQ(Slurp(dir / "out/a.txt"), "a");
+}

@@ -2,10 +2,14 @@
 
 #include "Common/CodePage.h"
 #include "Common/FilePath.h"
+#include "Common/StaleFiles.h"
 #include "VirtualFileSystem/ArchiveFormat.h"
 #include "VirtualFileSystem/ArchiveWriter.h"
 #include "VirtualFileSystem/VFSException.h"
 #include "VirtualFileSystem/VirtualFileSystem.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -91,6 +95,24 @@ bool CrossesLink(const fs::path& folder, const fs::path& relative)
     return false;
 }
 
+// What stands at `file` and must not be written through: a symbolic link, a file with other
+// names (a hard link: writing it would change the other names' contents too), or anything
+// that is no plain file. Empty when the way is clear (nothing there, or a plain file of one
+// name, which the new one replaces).
+std::string InTheWay(const fs::path& file)
+{
+    struct stat st {};
+    if (::lstat(file.c_str(), &st) != 0)
+        return {};
+    if (S_ISLNK(st.st_mode))
+        return "a symbolic link is in the way";
+    if (!S_ISREG(st.st_mode))
+        return "something that is no file is in the way";
+    if (st.st_nlink > 1)
+        return "a hard link is in the way";
+    return {};
+}
+
 }  // namespace
 
 fs::path SafeRelativePath(const std::wstring& name)
@@ -131,6 +153,8 @@ int Create(const fs::path& archive, const fs::path& baseIn, const std::vector<st
         return 1;
     }
     const fs::path target = fs::absolute(archive).lexically_normal();
+    // What an earlier run that was killed left beside the archive.
+    VORTALEX::RemoveStaleTemporaries(target.parent_path(), target.filename().native(), ".part");
 
     // Lower-cased name → (name, file). The reader folds case, so names equal but for case
     // would hide each other; the first in name order is kept.
@@ -270,12 +294,22 @@ int Extract(const fs::path& archive, const fs::path& folderIn, const std::vector
         }
         const fs::path file = folder / relative;
         fs::create_directories(file.parent_path(), error);
-        std::ofstream out(file, std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.close();
-        if (!out) {
-            err << "vfspack: " << Show(file) << ": cannot be written\n";
+        if (const std::string problem = InTheWay(file); !problem.empty()) {
+            err << "vfspack: " << Show(file) << ": refused, " << problem << '\n';
             status = 1;
+            continue;
+        }
+        // Written whole under a temporary name and renamed into place: a file is either there
+        // complete or not at all, never half written.
+        VORTALEX::RemoveStaleTemporaries(file.parent_path(), file.filename().native(), ".part");
+        fs::path temporary = file;
+        temporary += ".part" + std::to_string(::getpid());
+        std::wstring reason;
+        if (!VORTALEX::WriteFileDurably(file, temporary, bytes, reason)) {
+            err << "vfspack: " << Show(file) << ": cannot be written (" << Narrow(reason) << ")\n";
+            // The disk is full or the folder unwritable: the files after this one would fail
+            // the same way.
+            return 1;
         }
     }
     return status;
