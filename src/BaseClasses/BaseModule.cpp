@@ -7,6 +7,7 @@
 #include "BaseClasses/DataFile.h"
 #include "BaseClasses/ParameterString.h"
 #include "Common/CodePage.h"
+#include "Common/XmlNesting.h"
 #include "Logger/Logger.h"
 #include "Render/Resources/D3DXSTRING.h"
 #include "ResourceManager/ResManager.h"
@@ -22,7 +23,7 @@ namespace {
 // deeper tree is either broken or hostile, and each level costs stack.
 constexpr int MaxModuleNesting = 64;
 // Element nesting that TinyXML is allowed to parse (its parser recurses).
-constexpr int MaxXmlNesting = 1000;
+constexpr int MaxXmlNesting = VORTALEX::kMaxXmlNesting;
 
 std::wstring Attribute(const TiXmlElement* element, const char* name)
 {
@@ -83,52 +84,6 @@ std::string ToUtf8Document(const std::string& bytes)
     if (cp1251 || (encoding != "utf-8" && !VORTALEX::codepage::IsValidUtf8(bytes)))
         return VORTALEX::codepage::ToUtf8(VORTALEX::codepage::FromCp1251(bytes));
     return bytes;
-}
-
-// The deepest element nesting of an XML text, estimated without parsing
-// (comments, declarations, CDATA and quoted attribute values are skipped).
-// Stops counting once `limit` is passed.
-int ElementNesting(const std::string& text, int limit, std::size_t& where)
-{
-    int depth = 0;
-    int deepest = 0;
-    std::size_t i = 0;
-    const std::size_t n = text.size();
-    while (i < n) {
-        if (text[i] != '<') { ++i; continue; }
-        if (text.compare(i, 4, "<!--") == 0) {
-            const std::size_t end = text.find("-->", i + 4);
-            i = end == std::string::npos ? n : end + 3;
-        } else if (text.compare(i, 9, "<![CDATA[") == 0) {
-            const std::size_t end = text.find("]]>", i + 9);
-            i = end == std::string::npos ? n : end + 3;
-        } else if (i + 1 < n && (text[i + 1] == '?' || text[i + 1] == '!')) {
-            const std::size_t end = text.find('>', i + 2);
-            i = end == std::string::npos ? n : end + 1;
-        } else if (i + 1 < n && text[i + 1] == '/') {
-            if (depth > 0) --depth;
-            const std::size_t end = text.find('>', i + 2);
-            i = end == std::string::npos ? n : end + 1;
-        } else {
-            // A start tag: skip to its end, minding quoted values.
-            std::size_t j = i + 1;
-            char quote = 0;
-            while (j < n) {
-                const char c = text[j];
-                if (quote) { if (c == quote) quote = 0; }
-                else if (c == '"' || c == '\'') quote = c;
-                else if (c == '>') break;
-                ++j;
-            }
-            const bool empty = j < n && j > i + 1 && text[j - 1] == '/';
-            if (!empty && ++depth > deepest) {
-                deepest = depth;
-                if (deepest > limit) { where = i; return deepest; }
-            }
-            i = j + 1;
-        }
-    }
-    return deepest;
 }
 
 void LogParseError(const std::wstring& path, const std::wstring& description, int row, int column)
@@ -204,11 +159,17 @@ C_BaseModule& C_BaseModule::operator<<(const std::wstring& path)
 void C_BaseModule::LoadFile(const std::wstring& path, int depth)
 {
     std::string bytes;
-    if (!ReadDataFile(path, bytes) || bytes.empty()) return;
+    if (!ReadDataFile(path, bytes)) return;
+    if (bytes.empty()) {
+        // The file manager says so itself for files it reads; a file named
+        // by its full path is read here.
+        if (!path.empty() && path.front() == L'/') LOG_WARNING(L"Файл пуст: " << path);
+        return;
+    }
 
     const std::string text = ToUtf8Document(bytes);
     std::size_t where = 0;
-    if (ElementNesting(text, MaxXmlNesting, where) > MaxXmlNesting) {
+    if (VORTALEX::XmlElementNesting(std::string_view(text), MaxXmlNesting, where) > MaxXmlNesting) {
         int row = 1, column = 1;
         for (std::size_t i = 0; i < where; ++i) {
             if (text[i] == '\n') { ++row; column = 1; } else ++column;
@@ -237,6 +198,9 @@ void C_BaseModule::LoadFile(const std::wstring& path, int depth)
         SetName(first ? Attribute(first, "name").c_str() : L"");
     }
     Document = document;
+    // The file's texts join the table in one step when the outermost file
+    // is done, rather than one insertion into the sorted table each.
+    C_D3DXSTRING::C_AllStrings::C_Batch texts(C_D3DXSTRING::C_AllStrings::Instance());
     CreateObjectsFromXML(this, this, document.get(), depth);
 }
 
@@ -308,22 +272,26 @@ void C_BaseModule::CreateObjectsFromXML(C_BaseModule* root, C_BaseModule* parent
 void C_BaseModule::Load(IDirect3DDevice9* device)
 {
     C_ResManager& manager = C_ResManager::Instance();
-    for (std::size_t i = 0; i < DeferredElements.size(); ++i) {
-        const TiXmlElement* element = DeferredElements[i];
-        const std::wstring name = Attribute(element, "name");
-        const std::wstring className = Attribute(element, "class");
-        C_BaseResource* object = manager.GetResource(name.c_str(), className.c_str(), false);
-        if (!object) {
-            object = manager.AddResource(className.c_str(), name.c_str(), Attribute(element, "value").c_str());
-            if (!object) continue;
-            object->EffectDescription = Attribute(element, "effect");
-            object->ScriptFunction.clear();
-            object->ScriptDescription = Attribute(element, "script");
-            object->SphereBound = Attribute(element, "bound") != L"box";
-            ApplyStatus(object, element);
-            object->SetExtra(Attribute(element, "extra").c_str());
+    {
+        // A module of many objects: the managers take them in one merge each.
+        C_ResManager::C_BulkAdd bulk;
+        for (std::size_t i = 0; i < DeferredElements.size(); ++i) {
+            const TiXmlElement* element = DeferredElements[i];
+            const std::wstring name = Attribute(element, "name");
+            const std::wstring className = Attribute(element, "class");
+            C_BaseResource* object = manager.GetResource(name.c_str(), className.c_str(), false);
+            if (!object) {
+                object = manager.AddResource(className.c_str(), name.c_str(), Attribute(element, "value").c_str());
+                if (!object) continue;
+                object->EffectDescription = Attribute(element, "effect");
+                object->ScriptFunction.clear();
+                object->ScriptDescription = Attribute(element, "script");
+                object->SphereBound = Attribute(element, "bound") != L"box";
+                ApplyStatus(object, element);
+                object->SetExtra(Attribute(element, "extra").c_str());
+            }
+            if (dynamic_cast<ContainedInModule*>(object)) AddToModule(object);
         }
-        if (dynamic_cast<ContainedInModule*>(object)) AddToModule(object);
     }
     DeferredElements.clear();
     m_RetainedDocuments.clear();

@@ -1,7 +1,10 @@
 #include "ResourceManager/BaseResManager.h"
 
+#include <algorithm>
+
 #include "Logger/Logger.h"
 #include "ResourceManager/FromFactory.h"
+#include "ResourceManager/ResManager.h"
 
 const std::wstring& GetNameValue(C_BaseResource* const& resource)
 {
@@ -17,6 +20,10 @@ C_BaseResource* C_BaseResManager::AddResource(const wchar_t* name, const wchar_t
 {
     const std::wstring key = name ? name : L"";
     if (Search(key)) return (*this)[GetPosition()];
+    if (!m_PendingByName.empty()) {
+        const auto waiting = m_PendingByName.find(key);
+        if (waiting != m_PendingByName.end()) return waiting->second;
+    }
     const std::size_t position = GetPosition();
     const std::size_t count = size();
 
@@ -29,9 +36,14 @@ C_BaseResource* C_BaseResManager::AddResource(const wchar_t* name, const wchar_t
         LOG_WARNING(L"не создан объект ресурса: " << key);
         return nullptr;
     }
-    if (empty()) m_Level = resource->ResourceLevel;
+    if (empty() && m_Pending.empty()) m_Level = resource->ResourceLevel;
     resource->SetName(key.c_str());
     resource->SetValue(value ? value : L"");
+    if (C_ResManager::AddingInBulk()) {
+        m_Pending.push_back(resource);
+        m_PendingByName.emplace(key, resource);
+        return resource;
+    }
     // The search above found the place, unless making the object changed
     // the list meanwhile.
     if (size() == count && resource->Name == key)
@@ -43,12 +55,42 @@ C_BaseResource* C_BaseResManager::AddResource(const wchar_t* name, const wchar_t
 
 C_BaseResource* C_BaseResManager::Find(const std::wstring& name)
 {
-    return Lookup(name);
+    if (C_BaseResource* found = Lookup(name)) return found;
+    if (m_PendingByName.empty()) return nullptr;
+    const auto waiting = m_PendingByName.find(name);
+    return waiting == m_PendingByName.end() ? nullptr : waiting->second;
+}
+
+void C_BaseResManager::MergePending()
+{
+    if (m_Pending.empty()) return;
+    // Names are unique, so the order among the new objects is their names';
+    // a stable sort keeps the order of making for names changed meanwhile.
+    std::stable_sort(m_Pending.begin(), m_Pending.end(),
+                     [](C_BaseResource* a, C_BaseResource* b) { return a->Name < b->Name; });
+    const std::size_t middle = size();
+    insert(end(), m_Pending.begin(), m_Pending.end());
+    std::inplace_merge(begin(), begin() + static_cast<std::ptrdiff_t>(middle), end(),
+                       [](C_BaseResource* a, C_BaseResource* b) { return a->Name < b->Name; });
+    m_Pending.clear();
+    m_PendingByName.clear();
 }
 
 bool C_BaseResManager::DeleteObject(C_BaseResource* resource)
 {
     if (!resource) return false;
+    const auto waiting = std::find(m_Pending.begin(), m_Pending.end(), resource);
+    if (waiting != m_Pending.end()) {
+        m_Pending.erase(waiting);
+        for (auto it = m_PendingByName.begin(); it != m_PendingByName.end(); ++it)
+            if (it->second == resource) {
+                m_PendingByName.erase(it);
+                break;
+            }
+        resource->Unload();
+        resource->ReleaseToPool();
+        return true;
+    }
     if (Search(resource->Name) && (*this)[GetPosition()] == resource) {
         RemoveAt(GetPosition());
         resource->Unload();
@@ -61,5 +103,6 @@ bool C_BaseResManager::DeleteObject(C_BaseResource* resource)
 
 int32_t C_BaseResManager::GetLevel() const
 {
-    return empty() ? m_Level : front()->ResourceLevel;
+    if (!empty()) return front()->ResourceLevel;
+    return m_Pending.empty() ? m_Level : m_Pending.front()->ResourceLevel;
 }

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "BaseClasses/BaseResource.h"
 #include "ResourceManager/VectorSort.h"
@@ -34,8 +36,17 @@ public:
     // any, of the first one it ever held once it is empty).
     int32_t GetLevel() const;
 
+    // Objects made while C_ResManager adds in bulk wait beside the sorted
+    // list (found by name all the same) and join it here in one merge, so a
+    // module of many objects is not built by one insertion into the middle
+    // of the list per object.
+    void MergePending();
+    std::size_t PendingCount() const { return m_Pending.size(); }
+
     std::wstring ClassName;
 
 private:
     int32_t m_Level = 0;
+    std::vector<C_BaseResource*> m_Pending;
+    std::unordered_map<std::wstring, C_BaseResource*> m_PendingByName;
 };

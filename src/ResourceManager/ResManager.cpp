@@ -1,5 +1,6 @@
 #include "ResourceManager/ResManager.h"
 
+#include <algorithm>
 #include <new>
 #include <unordered_set>
 
@@ -100,6 +101,8 @@ bool C_ResManager::DeleteObject(C_BaseResource* resource)
         return false;
     }
     if (!manager->DeleteObject(resource)) return false;
+    // A deletion that waited is done now, whoever did it.
+    std::erase(m_DeleteLater, resource);
     // Other objects may still list it as an extra object; they must not
     // draw freed memory.
     for (C_BaseResManager* other : *this)
@@ -108,6 +111,47 @@ bool C_ResManager::DeleteObject(C_BaseResource* resource)
             std::erase(extras, resource);
         }
     return true;
+}
+
+void C_ResManager::DeleteLater(C_BaseResource* resource)
+{
+    if (!resource || IsDeletionPending(resource)) return;
+    m_DeleteLater.push_back(resource);
+}
+
+bool C_ResManager::IsDeletionPending(const C_BaseResource* resource) const
+{
+    return std::find(m_DeleteLater.begin(), m_DeleteLater.end(), resource) != m_DeleteLater.end();
+}
+
+void C_ResManager::DeletePending()
+{
+    // Deleting may run code that asks for more deletions; those wait for
+    // the next safe point rather than growing this walk.
+    std::vector<C_BaseResource*> pending;
+    pending.swap(m_DeleteLater);
+    for (C_BaseResource* resource : pending) {
+        if (!C_BaseObject::IsLive(resource)) continue;
+        if (resource->ReferenceCount > 0) resource->SetStatus(C_BaseObject::Deleted);
+        else DeleteObject(resource);
+    }
+}
+
+C_ResManager::C_BulkAdd::~C_BulkAdd()
+{
+    if (--s_BulkDepth == 0) Instance().MergePending();
+}
+
+void C_ResManager::MergePending()
+{
+    for (C_BaseResManager* manager : *this)
+        if (manager->PendingCount() != 0) manager->MergePending();
+}
+
+void C_ResManager::RestartLoad()
+{
+    LoadIndex = 0;
+    LoadingClass.clear();
 }
 
 void C_ResManager::LoadManager(C_BaseResManager* manager, IDirect3DDevice9* device)
@@ -132,6 +176,7 @@ void C_ResManager::LoadManager(C_BaseResManager* manager, IDirect3DDevice9* devi
 
 bool C_ResManager::Load(IDirect3DDevice9* device)
 {
+    MergePending();
     if (LoadIndex < 0 || static_cast<std::size_t>(LoadIndex) >= size()) {
         CurrentDevice = device;
         LoadIndex = 0;
@@ -171,6 +216,7 @@ void C_ResManager::ReleaseDeviceObjects()
 
 void C_ResManager::UnloadAll()
 {
+    MergePending();
     for (C_BaseResManager* manager : *this)
         for (std::size_t i = 0; i < manager->size(); ++i) (*manager)[i]->Unload();
     CurrentDevice = nullptr;
@@ -188,6 +234,8 @@ void C_ResManager::Clear()
     }
     m_ManagerPool.Clear();
     clear();
+    // Everything that waited for deletion is gone with the rest.
+    m_DeleteLater.clear();
     // A run that was interrupted must not resume in the next scene.
     LoadIndex = 0;
     LoadingClass.clear();

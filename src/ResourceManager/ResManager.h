@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "Common/memory_pool.h"
 #include "ResourceManager/BaseResManager.h"
@@ -31,6 +32,33 @@ public:
 
     // Deletes through the manager of the resource's class.
     bool DeleteObject(C_BaseResource* resource);
+
+    // A deletion asked for while code that may still use the object runs (a
+    // script): the object stays until DeletePending, which the frame calls
+    // where no script runs and no loop walks the objects. An object that a
+    // module took meanwhile is marked for deletion instead (status 3), so
+    // its modules drop it.
+    void DeleteLater(C_BaseResource* resource);
+    void DeletePending();
+    bool IsDeletionPending(const C_BaseResource* resource) const;
+
+    // While one of these lives, new objects are gathered beside each
+    // manager's sorted list and merged into it when the last one ends
+    // (lookups by name find them meanwhile). Nests.
+    class C_BulkAdd {
+    public:
+        C_BulkAdd() { ++s_BulkDepth; }
+        ~C_BulkAdd();
+        C_BulkAdd(const C_BulkAdd&) = delete;
+        C_BulkAdd& operator=(const C_BulkAdd&) = delete;
+    };
+    static bool AddingInBulk() { return s_BulkDepth > 0; }
+    // Merges every manager's waiting objects into its sorted list.
+    void MergePending();
+
+    // Starts the load run again from the first manager (after a device
+    // reset every resource must be loaded again, whatever the run reached).
+    void RestartLoad();
 
     // One load step; false when the run is finished.
     bool Load(IDirect3DDevice9* device);
@@ -61,5 +89,7 @@ private:
 
     VORTALEX::memory_pool<C_BaseResManager, 32> m_ManagerPool;
     std::map<std::wstring, C_BaseResManager*> m_ClassMap;
+    std::vector<C_BaseResource*> m_DeleteLater;
     static inline int s_UnknownCounter = 0;
+    static inline int s_BulkDepth = 0;
 };

@@ -1,6 +1,10 @@
 #define TW_OBJECT_TEST_CLASSES_IMPLEMENTATION
 #include "engine_support/ObjectTestClasses.h"
 
+#include <cstdio>
+#include <cwchar>
+#include <map>
+
 #include "Common/CodePage.h"
 #include "Render/Resources/D3DXSTRING.h"
 #include "VirtualFileSystem/ArchiveWriter.h"
@@ -154,4 +158,60 @@ TEST_F(TextTableTest, StoragesNamedInTheTableServeModuleFiles)
     *module << std::wstring(L"modules\\packed.xml");
     while (Managers().Load(nullptr)) {}
     EXPECT_NE(Managers().GetResource(L"inside", L"TestObject", false), nullptr);
+}
+
+TEST_F(TextTableTest, ALargeFileKeepsTheRulesOfLineByLineAdding)
+{
+    // Keys in no order, repeated at random places, some of them already in
+    // the table before the file is read: the table is sorted, case-sensitive
+    // and keeps the first definition of every key.
+    C_AllStrings table;
+    table.AddLine(L"Key00007 = before the file");
+    std::string bytes;
+    std::map<std::wstring, std::wstring> first{{L"Key00007", L"before the file"}};
+    unsigned seed = 12345;
+    for (int i = 0; i < 20000; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        const int key = static_cast<int>((seed >> 8) % 5000);
+        char line[64];
+        std::snprintf(line, sizeof line, "%s%05d = value %d\n", (seed >> 30) ? "Key" : "key", key, i);
+        bytes += line;
+        wchar_t wide[64];
+        std::swprintf(wide, 64, L"%ls%05d", (seed >> 30) ? L"Key" : L"key", key);
+        first.emplace(wide, L"value " + std::to_wstring(i));
+    }
+    Load(table, bytes);
+    ASSERT_EQ(table.size(), first.size());
+    EXPECT_TRUE(std::is_sorted(table.begin(), table.end(),
+                               [](auto* a, auto* b) { return a->Descriptor < b->Descriptor; }));
+    for (const auto& [key, value] : first) EXPECT_EQ(table.Lookup(key), value) << std::string(key.begin(), key.end());
+}
+
+TEST_F(TextTableTest, LinesGatheredInABatchJoinAtItsEndOrAtTheNextLookup)
+{
+    C_AllStrings table;
+    table.AddLine(L"B = old");
+    {
+        const C_AllStrings::C_Batch batch(table);
+        table.AddLine(L"C = 1");
+        table.AddLine(L"B = new");
+        table.AddLine(L"A = 1");
+        {
+            const C_AllStrings::C_Batch inner(table);
+            table.AddLine(L"A = 2");
+        }
+        EXPECT_EQ(table.size(), 1u) << "nothing joins before the outer batch ends";
+        table.AddLine(L"D = 1");
+    }
+    ASSERT_EQ(table.size(), 4u);
+    EXPECT_EQ(table.Lookup(L"A"), L"1");
+    EXPECT_EQ(table.Lookup(L"B"), L"old");
+    {
+        const C_AllStrings::C_Batch batch(table);
+        table.AddLine(L"E = 5");
+        EXPECT_EQ(table.Lookup(L"E"), L"5") << "a lookup sees what waits";
+        table.AddLine(L"E = 6");
+    }
+    EXPECT_EQ(table.Lookup(L"E"), L"5");
+    EXPECT_EQ(table.size(), 5u);
 }

@@ -1,5 +1,8 @@
 #include "engine_support/ObjectTestClasses.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "Render/Resources/D3DXSTRING.h"
 
 class ResManagerTest : public ObjectModelTest {};
@@ -355,4 +358,53 @@ TEST_F(ResManagerTest, ObjectsAddedToTheManagerBeingLoadedAreLoadedToo)
     EXPECT_EQ(created->Extra, L"");   // its Load consumed the extra string
     // x is created by the load of 'a'.
     EXPECT_NE(Managers().GetResource(L"x", L"TestObject", false), nullptr);
+}
+
+TEST_F(ResManagerTest, ObjectsAddedInBulkAreFoundAtOnceAndJoinTheSortedListAtTheEnd)
+{
+    Managers().AddResource(L"TestState", L"m", L"");
+    C_BaseResource* waiting = nullptr;
+    {
+        const C_ResManager::C_BulkAdd bulk;
+        for (const wchar_t* name : {L"z", L"b", L"y", L"a"}) Managers().AddResource(L"TestState", name, name);
+        waiting = Managers().AddResource(L"TestState", L"y", L"second");
+        EXPECT_EQ(waiting->Value, L"y") << "the existing object, value kept";
+        EXPECT_EQ(Managers().GetResource(L"b", L"TestState", false)->Value, L"b");
+        EXPECT_EQ(Managers().GetResource(L"z"), Managers().GetResource(L"z", L"TestState", false));
+        // A class first seen in the bulk gets its manager in level order.
+        Managers().AddResource(L"TestMesh", L"mesh", L"");
+        EXPECT_EQ(Managers().GetResource(L"mesh", L"TestMesh", false)->Name, L"mesh");
+        // Deleting one that waits.
+        EXPECT_TRUE(Managers().DeleteObject(Managers().GetResource(L"a", L"TestState", false)));
+        EXPECT_EQ(Managers().GetResource(L"a", L"TestState", false), nullptr);
+    }
+    C_BaseResManager* states = Managers().GetManager(L"TestState");
+    ASSERT_EQ(states->size(), 4u);
+    std::vector<std::wstring> names;
+    for (C_BaseResource* object : *states) names.push_back(object->Name);
+    EXPECT_EQ(names, (std::vector<std::wstring>{L"b", L"m", L"y", L"z"}));
+    EXPECT_EQ(states->PendingCount(), 0u);
+    EXPECT_EQ(Managers().front()->ClassName, L"TestMesh") << "level 1 before level 0";
+}
+
+TEST_F(ResManagerTest, AModuleOfManyObjectsBuildsItsManagersInOneMergeEach)
+{
+    // 20,000 objects in reverse name order: inserted one by one into the
+    // middle of the list this is quadratic; either way the result is sorted.
+    std::string file = "<m name=\"Many\" class=\"C_BaseModule\"><o name=\"first\" class=\"TestObject\"/>";
+    for (int i = 19999; i >= 0; --i) file += "<o name=\"o" + std::to_string(i) + "\" class=\"TestObject\"/>";
+    file += "<o name=\"o7\" class=\"TestObject\" value=\"again\"/></m>";
+    WriteFile("many.xml", file);
+    auto* window = static_cast<C_BaseModule*>(Managers().AddResource(L"C_BaseModule", L"Root", L""));
+    *window << Path("many.xml");
+    auto* many = static_cast<C_BaseModule*>(Managers().GetResource(L"Many", L"C_BaseModule", false));
+    ASSERT_NE(many, nullptr);
+    many->Load(nullptr);
+    C_BaseResManager* objects = Managers().GetManager(L"TestObject");
+    ASSERT_NE(objects, nullptr);
+    EXPECT_EQ(objects->size(), 20001u);
+    EXPECT_TRUE(std::is_sorted(objects->begin(), objects->end(),
+                               [](C_BaseResource* a, C_BaseResource* b) { return a->Name < b->Name; }));
+    EXPECT_EQ(many->size(), 20001u) << "the repeated name is the same object";
+    EXPECT_EQ(Managers().GetResource(L"o7", L"TestObject", false)->Value, L"");
 }

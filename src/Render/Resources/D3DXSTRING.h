@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "BaseClasses/BaseResource.h"
 #include "ResourceManager/FromFactory.h"
@@ -59,6 +60,26 @@ public:
         // The string of a descriptor, or empty.
         std::wstring Lookup(const std::wstring& descriptor);
 
+        // While one of these lives, added lines wait in order and join the
+        // table in one step (a stable sort and one merge) when the last one
+        // ends or at the next lookup, with the same result as adding them
+        // one by one: the first definition of a descriptor stays. Nests.
+        class C_Batch {
+        public:
+            explicit C_Batch(C_AllStrings& table) : m_Table(table) { ++m_Table.m_BatchDepth; }
+            ~C_Batch()
+            {
+                if (--m_Table.m_BatchDepth == 0) m_Table.MergePending();
+            }
+            C_Batch(const C_Batch&) = delete;
+            C_Batch& operator=(const C_Batch&) = delete;
+
+        private:
+            C_AllStrings& m_Table;
+        };
+        // Adds the waiting lines to the table.
+        void MergePending();
+
         // Reads "text.ini" of `folder`; then hands Storage0, Storage1, ...
         // (up to the first missing number) to `mount`.
         using MountFunction = std::function<void(const std::wstring& storage)>;
@@ -66,6 +87,10 @@ public:
 
         // Mounts through the file manager, logging a storage that fails.
         static void MountStorage(const std::wstring& storage);
+
+    private:
+        int m_BatchDepth = 0;
+        std::vector<C_DescriptorString*> m_Pending;
     };
 
     C_D3DXSTRING();
