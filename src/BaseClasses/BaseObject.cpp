@@ -1,6 +1,7 @@
 #include "BaseClasses/BaseObject.h"
 
 #include <cmath>
+#include <cstdint>
 #include <unordered_set>
 
 #include "BaseClasses/BaseModule.h"
@@ -72,17 +73,30 @@ C_BaseObject::~C_BaseObject()
     LiveObjects().erase(this);
 }
 
+namespace {
+
+// Objects are aligned to at least 8 bytes (they hold a virtual table
+// pointer), so the low three bits of an address carry nothing. Dropping them
+// keeps user-space addresses (below 2^47) under 2^44, fewer than 15 digits:
+// Lua writes numbers with 14 significant digits, and an ID that a script
+// turns into text and back must come back the same.
+constexpr unsigned IdShift = 3;
+constexpr double IdLimit = 9007199254740992.0;   // 2^53: whole numbers stay exact
+
+}  // namespace
+
 double C_BaseObject::ToID(const C_BaseObject* object)
 {
-    return static_cast<double>(reinterpret_cast<std::uintptr_t>(object));
+    return static_cast<double>(reinterpret_cast<std::uintptr_t>(object) >> IdShift);
 }
 
 C_BaseObject* C_BaseObject::FromID(double id)
 {
-    // Addresses are below 2^53 and so exact as doubles; anything that is not
-    // a whole number in that range names no object.
-    if (!(id > 0.0) || id >= 9007199254740992.0 || std::floor(id) != id) return nullptr;
-    auto* object = reinterpret_cast<C_BaseObject*>(static_cast<std::uintptr_t>(id));
+    // Anything that is not a whole number in range names no object.
+    if (!(id > 0.0) || id >= IdLimit || std::floor(id) != id) return nullptr;
+    const std::uintptr_t address = static_cast<std::uintptr_t>(id);
+    if (address > (UINTPTR_MAX >> IdShift)) return nullptr;
+    auto* object = reinterpret_cast<C_BaseObject*>(address << IdShift);
     return LiveObjects().count(object) ? object : nullptr;
 }
 
@@ -215,7 +229,11 @@ double C_BaseObject::DeleteObject(double id)
     if (object->ReferenceCount > 0) {
         object->SetStatus(Deleted);
     } else if (auto* resource = dynamic_cast<C_BaseResource*>(object)) {
-        C_ResManager::Instance().DeleteObject(resource);
+        // A script may delete the very object whose load or update runs it,
+        // or one that a loop of the frame is about to reach: the deletion
+        // then waits for the frame's next safe point.
+        if (C_LuaScriptBase::IsRunning()) C_ResManager::Instance().DeleteLater(resource);
+        else C_ResManager::Instance().DeleteObject(resource);
     }
     return 0.0;
 }

@@ -94,9 +94,11 @@ public:
     // is present.
     void CallScriptFunction();
 
-    // Object IDs: the address as a double. FromID gives null unless the ID
-    // names an engine object that is alive right now, so a stale or made-up
-    // ID from a script can never reach freed memory.
+    // Object IDs: the address as a double, counted in 8-byte steps (every
+    // object is aligned to them) so that an ID has at most 14 digits and
+    // survives Lua's conversion to text and back exactly. FromID gives null
+    // unless the ID names an engine object that is alive right now, so a
+    // stale or made-up ID from a script can never reach freed memory.
     static double ToID(const C_BaseObject* object);
     static C_BaseObject* FromID(double id);
     static bool IsLive(const C_BaseObject* object);

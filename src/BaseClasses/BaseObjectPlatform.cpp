@@ -16,7 +16,11 @@ double C_BaseObject::MessageBoxW(const std::string& text)
 
 double C_BaseObject::Exit()
 {
-    if (CWnd* window = AfxGetMainWnd()) window->SendMessage(WM_CLOSE, 0, 0);
+    // Posted, not sent: closing destroys every object, and the script that
+    // asks for it runs inside an object's load or update (or an axis
+    // object's step). The message loop closes the window once the frame is
+    // over.
+    if (CWnd* window = AfxGetMainWnd()) window->PostMessage(WM_CLOSE, 0, 0);
     return 0.0;
 }
 

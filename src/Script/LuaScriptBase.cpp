@@ -13,9 +13,10 @@ namespace {
 int g_callerRef = LUA_NOREF;
 int g_readerRef = LUA_NOREF;
 
-// Per-frame failures already logged ("function\nmessage"). Bounded so a
-// script that fails with a new text every frame cannot grow it for ever.
-constexpr std::size_t MaxReportedErrors = 256;
+// Script errors already logged ("script or function\nmessage"). Bounded so a
+// script that fails with a new text every frame cannot grow it for ever;
+// reaching the bound is said once.
+constexpr std::size_t MaxReportedErrors = 4096;
 
 std::unordered_set<std::string>& ReportedErrors()
 {
@@ -71,6 +72,18 @@ private:
     std::string_view m_view;
 };
 
+// Counts a running script for C_LuaScriptBase::IsRunning.
+class Running {
+public:
+    explicit Running(int& depth) : m_depth(depth) { ++m_depth; }
+    ~Running() { --m_depth; }
+    Running(const Running&) = delete;
+    Running& operator=(const Running&) = delete;
+
+private:
+    int& m_depth;
+};
+
 std::string ErrorText(lua_State* L)
 {
     std::size_t length = 0;
@@ -115,30 +128,43 @@ void C_LuaScriptBase::ResetReportedErrors()
     ReportedErrors().clear();
 }
 
-void C_LuaScriptBase::ReportError(std::string_view what, std::string_view where, bool once)
+void C_LuaScriptBase::ReportError(std::string_view what, std::string_view where)
 {
-    if (once) {
-        auto& reported = ReportedErrors();
-        std::string key;
-        key.reserve(what.size() + where.size() + 1);
-        key.append(where).push_back('\n');
-        key.append(what);
-        if (reported.count(key)) return;
-        if (reported.size() >= MaxReportedErrors) return;
-        reported.insert(std::move(key));
+    // Each distinct error once per run: a function failing every frame
+    // writes one line, and every other script's error is still written.
+    auto& reported = ReportedErrors();
+    std::string key;
+    key.reserve(what.size() + where.size() + 1);
+    key.append(where).push_back('\n');
+    key.append(what);
+    if (reported.count(key)) return;
+    if (reported.size() >= MaxReportedErrors) {
+        if (reported.size() == MaxReportedErrors) {
+            reported.insert(std::string());
+            LOG_WARNING(L"Ошибок скриптов больше " << MaxReportedErrors << L"; следующие не записываются");
+        }
+        return;
     }
-    LOG_WARNING(L"Ошибка скрипта " << where << L": " << what);
+    reported.insert(std::move(key));
+    // Every script error is written from this one line; the logger must tell
+    // them apart by their text, or with repetitions folded (as the program
+    // runs) only the first error of the run would ever reach the log.
+    if (!logger::Logger::WouldCommit(logger::Warning)) return;
+    logger::Logger::Message message(logger::Warning, "warning", __LINE__, __FILE__, __PRETTY_FUNCTION__);
+    message << L"Ошибка скрипта " << where << L": " << what;
+    message.DistinctByText().Commit();
 }
 
 bool C_LuaScriptBase::RunScript(std::string_view code, std::string_view chunkName)
 {
     lua_State* L = s_state;
     if (!L) return false;
+    const Running running(s_running);
     const int top = lua_gettop(L);
     const std::string name(chunkName);
     int status = luaL_loadbuffer(L, code.data(), code.size(), name.c_str());
     if (status == 0) status = lua_pcall(L, 0, LUA_MULTRET, 0);
-    if (status != 0) ReportError(ErrorText(L), name, false);
+    if (status != 0) ReportError(ErrorText(L), name);
     // Drops the error value or whatever the chunk returned.
     lua_settop(L, top);
     return status == 0;
@@ -153,12 +179,13 @@ bool C_LuaScriptBase::CallFunction(std::string_view name, double id)
 {
     lua_State* L = s_state;
     if (!L || name.empty()) return false;
+    const Running running(s_running);
     const int top = lua_gettop(L);
     lua_rawgeti(L, LUA_REGISTRYINDEX, g_callerRef);
     lua_pushlstring(L, name.data(), name.size());
     lua_pushnumber(L, id);
     const int status = lua_pcall(L, 2, 0, 0);
-    if (status != 0) ReportError(ErrorText(L), name, true);
+    if (status != 0) ReportError(ErrorText(L), name);
     lua_settop(L, top);
     return status == 0;
 }
@@ -173,12 +200,13 @@ double C_LuaScriptBase::GetGlobalNumber(std::string_view name)
 {
     lua_State* L = s_state;
     if (!L || name.empty()) return 0.0;
+    const Running running(s_running);
     const int top = lua_gettop(L);
     lua_rawgeti(L, LUA_REGISTRYINDEX, g_readerRef);
     lua_pushlstring(L, name.data(), name.size());
     double value = 0.0;
     if (lua_pcall(L, 1, 1, 0) == 0) value = lua_tonumber(L, -1);
-    else ReportError(ErrorText(L), name, true);
+    else ReportError(ErrorText(L), name);
     lua_settop(L, top);
     return value;
 }

@@ -6,9 +6,9 @@
 // The state is created by the first registration object (static
 // initialisation, before any module loads) and closed when the last one is
 // destroyed at exit. Every entry point leaves the Lua stack as it found it
-// and logs a failing script once per distinct error instead of staying
-// silent, so a function that fails every frame neither floods the log nor
-// grows the stack.
+// and logs a failing script once per distinct error (script and message)
+// instead of staying silent, so a function that fails every frame neither
+// floods the log nor grows the stack, and no error hides another.
 
 #include <cstddef>
 #include <string>
@@ -50,12 +50,18 @@ public:
     // Names handed to Lua are narrow: UTF-8.
     static std::string ToNarrow(std::wstring_view text);
 
-    // Forgets which per-frame errors were already logged (a new scene, a test).
+    // Forgets which script errors were already logged (a test).
     static void ResetReportedErrors();
 
+    // True while a script file or a script function runs: engine functions
+    // that release objects then leave the release to the frame's next safe
+    // point instead of pulling objects from under the running code.
+    static bool IsRunning() { return s_running > 0; }
+
 private:
-    static void ReportError(std::string_view what, std::string_view where, bool once);
+    static void ReportError(std::string_view what, std::string_view where);
 
     static inline lua_State* s_state = nullptr;
     static inline int s_count = 0;
+    static inline int s_running = 0;
 };

@@ -141,8 +141,12 @@ TEST_F(ScriptFunctionsTest, UnknownAndStaleIdsDoNothing)
     EXPECT_EQ(Eval("r = SetPositionX(" + id + ", 5)"), "0") << "not a positioned object";
     EXPECT_EQ(Eval("r = GetPositionX(" + id + ")"), "0");
     EXPECT_EQ(victim->Status, C_BaseObject::NotRender);
-    // A deleted object's ID names nothing any more.
+    // A deleted object's ID names nothing any more (once the frame's safe
+    // point has come: a script never pulls an object from under the code
+    // that runs it).
     EXPECT_EQ(Eval("r = DeleteObject(" + id + ")"), "0");
+    EXPECT_EQ(Managers().GetResource(L"victim", L"TestObject", false), victim);
+    Managers().DeletePending();
     EXPECT_EQ(Managers().GetResource(L"victim", L"TestObject", false), nullptr);
     EXPECT_EQ(Eval("r = VisibleObject(" + id + ")"), "0");
     EXPECT_EQ(Eval("r = GetCursorStatus(" + id + ")"), "0");
@@ -210,4 +214,87 @@ TEST_F(ScriptFunctionsTest, PositionsFromScripts)
     EXPECT_EQ(Eval("r = GetPositionFromAxis(" + id + ", 'X')"), "2.5");
     EXPECT_EQ(Eval("r = GetPositionFromAxis(" + id + ", 'Q')"), "0");
     EXPECT_EQ(Eval("r = GetPositionFromAxis(" + id + ")"), "0") << "a missing axis is empty";
+}
+
+TEST_F(ScriptFunctionsTest, IdsSurviveTheirWayThroughTextInScripts)
+{
+    // Lua writes numbers with 14 significant digits: an ID that a script
+    // prints, concatenates or keeps as a table key and reads back must still
+    // name its object, whatever its address.
+    std::vector<C_BaseResource*> objects;
+    for (int i = 0; i < 50; ++i) {
+        const std::string name = "idtext" + std::to_string(i);
+        Eval("CreateObject(0, 'TestObject', '" + name + "', '', '', '', '')");
+        objects.push_back(Managers().GetResource(std::wstring(name.begin(), name.end()).c_str()));
+        ASSERT_NE(objects.back(), nullptr);
+    }
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        const std::string name = "idtext" + std::to_string(i);
+        const std::string text = Eval("r = tostring(GetObjectID('" + name + "'))");
+        EXPECT_EQ(text, Id(objects[i])) << "printed in full, not in exponent form";
+        EXPECT_LE(text.size(), 14u);
+        EXPECT_EQ(Eval("local t = {}; t[tostring(GetObjectID('" + name + "'))] = 1\n"
+                       "r = NotRenderObject(tonumber((next(t))))"),
+                  "0");
+        EXPECT_EQ(objects[i]->Status, C_BaseObject::NotRender) << name;
+    }
+}
+
+TEST_F(ScriptFunctionsTest, ObjectsDeletedByScriptsGoAtTheNextSafePoint)
+{
+    // A script deleting the object whose load runs it: the load goes on with
+    // a live object, and the deletion happens at the safe point.
+    WriteScript("selfdelete.lua", "DeleteObject(GetObjectID('selfish'))\n");
+    Eval("CreateObject(0, 'TestObject', 'selfish', '', 'selfdelete.lua', '', '')");
+    auto* selfish = static_cast<TestObject*>(Managers().GetResource(L"selfish", L"TestObject", false));
+    ASSERT_NE(selfish, nullptr);
+    EXPECT_TRUE(Managers().IsDeletionPending(selfish));
+    EXPECT_EQ(selfish->Loads, 1);
+
+    // One that a module took meanwhile is marked instead, so its modules let
+    // it go at their next update.
+    WriteScript("marks.lua", "DeleteObject(GetObjectID('held')); DeleteObject(GetObjectID('held'))\n");
+    C_BaseModule* module = static_cast<C_BaseModule*>(Managers().AddResource(L"C_BaseModule", L"holder", L""));
+    Eval("CreateObject(0, 'TestObject', 'held', '', 'marks.lua', '', '')");
+    auto* held = Managers().GetResource(L"held", L"TestObject", false);
+    ASSERT_NE(held, nullptr);
+    module->AddToModule(held);
+
+    // Outside scripts a deletion happens at once, as before.
+    Eval("CreateObject(0, 'TestObject', 'direct', '', '', '', '')");
+    C_BaseResource* direct = Managers().GetResource(L"direct");
+    ASSERT_NE(direct, nullptr);
+    C_BaseObject::DeleteObject(C_BaseObject::ToID(direct));
+    EXPECT_EQ(Managers().GetResource(L"direct", L"TestObject", false), nullptr);
+
+    Managers().DeletePending();
+    EXPECT_EQ(Managers().GetResource(L"selfish", L"TestObject", false), nullptr);
+    EXPECT_FALSE(C_BaseObject::IsLive(selfish));
+    ASSERT_TRUE(C_BaseObject::IsLive(held));
+    EXPECT_EQ(held->GetStatus(), C_BaseObject::Deleted);
+    module->Update();
+    EXPECT_FALSE(C_BaseObject::IsLive(held));
+    EXPECT_FALSE(Managers().IsDeletionPending(held));
+}
+
+TEST_F(ScriptFunctionsTest, ErrorsOfDifferentScriptsAreAllLoggedWithRepetitionsFolded)
+{
+    // As the program runs: each source line written once, unless the text
+    // tells messages apart. Every distinct script error comes from the same
+    // line of the host, yet each must be written, and each only once.
+    logger::Logger::SetOption(logger::OptionRepetitions, L"0");
+    WriteScript("first.lua", "this is not lua\n");
+    WriteScript("second.lua", "error('second fails at load')\n");
+    WriteScript("third.lua", "function Third(id) error('third fails every frame') end\n");
+    for (const char* name : {"first", "second", "third"})
+        Eval(std::string("CreateObject(0, 'TestObject', 'err_") + name + "', '', '" + name + ".lua; Third', '', '')");
+    auto* third = Managers().GetResource(L"err_third");
+    ASSERT_NE(third, nullptr);
+    for (int frame = 0; frame < 100; ++frame) third->Update();
+    // The same failures again, from objects made anew, are not repeated.
+    Eval("CreateObject(0, 'TestObject', 'err_again', '', 'second.lua', '', '')");
+    logger::Logger::SetOption(logger::OptionRepetitions, L"1");
+    EXPECT_EQ(CountLogged(L"first.lua: [string"), 1u) << Log();
+    EXPECT_EQ(CountLogged(L"second fails at load"), 1u);
+    EXPECT_EQ(CountLogged(L"third fails every frame"), 1u);
 }
