@@ -1,6 +1,8 @@
 #include "BaseClasses/BaseResource.h"
 
 #include <algorithm>
+#include <unordered_set>
+#include <vector>
 
 #include "BaseClasses/DataFile.h"
 #include "BaseClasses/ParameterString.h"
@@ -24,6 +26,57 @@ C_BaseResource* ResourceFromID(double id)
     return dynamic_cast<C_BaseResource*>(C_BaseObject::FromID(id));
 }
 
+// Whether `target` is `from` or is drawn, directly or further down, as one of
+// its extra objects. Iterative, with a visited set, so a loop that got in
+// some other way cannot hang the walk.
+bool DrawsAsExtra(C_BaseResource* from, const C_BaseResource* target)
+{
+    std::vector<C_BaseResource*> pending{from};
+    std::unordered_set<const C_BaseResource*> visited{from};
+    while (!pending.empty()) {
+        C_BaseResource* current = pending.back();
+        pending.pop_back();
+        if (current == target) return true;
+        for (C_BaseResource* extra : current->ExtraObjects)
+            if (visited.insert(extra).second) pending.push_back(extra);
+    }
+    return false;
+}
+
+// Attaching `extra` to `object` must not close a loop: drawing it would draw
+// the object again, and again, until the stack runs out.
+bool AttachWithoutLoop(C_BaseResource* object, C_BaseResource* extra)
+{
+    if (DrawsAsExtra(extra, object)) {
+        // Each refused pair is its own news: told apart by the text, or with
+        // repetitions folded (as the program runs) only the first would show.
+        if (logger::Logger::WouldCommit(logger::Warning)) {
+            logger::Logger::Message message(logger::Warning, "warning", __LINE__, __FILE__, __PRETTY_FUNCTION__);
+            message << L"Объект " << extra->Name << L" не добавлен к дополнительным объектам " << object->Name
+                    << L": он сам рисует " << object->Name << L" (замкнутый круг)";
+            message.DistinctByText().Commit();
+        }
+        return false;
+    }
+    object->ExtraObjects.push_back(extra);
+    return true;
+}
+
+// The objects whose Draw is running, outermost first.
+std::vector<const C_BaseResource*>& DrawingNow()
+{
+    static std::vector<const C_BaseResource*> drawing;
+    return drawing;
+}
+
+class DrawingGuard {
+public:
+    explicit DrawingGuard(const C_BaseResource* object) { DrawingNow().push_back(object); }
+    ~DrawingGuard() { DrawingNow().pop_back(); }
+    DrawingGuard(const DrawingGuard&) = delete;
+    DrawingGuard& operator=(const DrawingGuard&) = delete;
+};
+
 } // namespace
 
 C_BaseResource::C_EffectSupport C_BaseResource::EffectSupport;
@@ -35,6 +88,11 @@ C_BaseResource::~C_BaseResource() = default;
 void C_BaseResource::Draw(IDirect3DDevice9* device)
 {
     if (CommonData().RenderPass != 0) return;
+    // Loops are refused where extra objects are attached; should one exist
+    // all the same, an object met again inside its own drawing is skipped.
+    const auto& drawing = DrawingNow();
+    if (std::find(drawing.begin(), drawing.end(), this) != drawing.end()) return;
+    const DrawingGuard guard(this);
     // Index loop: an extra object's Draw may not change this list, but a
     // script run meanwhile might.
     for (std::size_t i = 0; i < ExtraObjects.size(); ++i) ExtraObjects[i]->Draw(device);
@@ -120,7 +178,7 @@ void C_BaseResource::LoadExtraObjects(const std::wstring& names, int depth)
             continue;
         }
         if (C_BaseResource* object = C_ResManager::Instance().GetResource(field.c_str()))
-            ExtraObjects.push_back(object);
+            AttachWithoutLoop(this, object);
     }
 }
 
@@ -133,7 +191,7 @@ double C_BaseResource::AddExtraObject(double id, double extraId)
     C_BaseResource* extra = ResourceFromID(extraId);
     if (!object || !extra) return 0.0;
     if (std::find(object->ExtraObjects.begin(), object->ExtraObjects.end(), extra) == object->ExtraObjects.end())
-        object->ExtraObjects.push_back(extra);
+        AttachWithoutLoop(object, extra);
     return 0.0;
 }
 
