@@ -10,6 +10,7 @@
 #include "QueueRendering/QueueRendering.h"
 #include "Render/GUI/LoadScreen.h"
 #include "Render/Resources/BaseTexture9.h"
+#include "Render/Resources/D3DXSTRING.h"
 #include "ResourceManager/ResManager.h"
 #include "VirtualFileSystem/FileManager.h"
 
@@ -56,7 +57,15 @@ std::wstring C_Base3DWindow::ProcessCommandLine()
 
 std::wstring C_Base3DWindow::MainModuleFor(const std::wstring& commandLine)
 {
-    if (!commandLine.empty()) return commandLine;
+    if (!commandLine.empty()) {
+        // A relative name is looked up like any name of the program, in the
+        // storage archives too, whose entries are written with '\'.
+        std::wstring file = commandLine;
+        if (file.front() != L'/')
+            for (wchar_t& c : file)
+                if (c == L'/') c = L'\\';
+        return file;
+    }
     C_BaseResource* resource = C_ResManager::Instance().AddResource(L"C_D3DXSTRING", L"MainModule", L"MainModule");
     std::wstring file = resource ? C_ResManager::Instance().GetText(L"MainModule") : std::wstring();
     return file.empty() ? std::wstring(L"MainModule.xml") : file;
@@ -175,6 +184,9 @@ void C_Base3DWindow::Frame()
         }
         SetTextureFilter();
         ShowLoadScreen();
+        // Every resource has lost its device objects, however far a load
+        // run that the loss interrupted had come: the run starts over.
+        managers.RestartLoad();
         m_Loading = true;
         return;
     }
@@ -185,6 +197,9 @@ void C_Base3DWindow::Frame()
         common.Input.ReadKeyboard();
         common.Input.ReadMouse();
         C_BaseModule::Update();
+        // Objects that scripts deleted during the update go now, before
+        // anything is queued or drawn.
+        managers.DeletePending();
         if (m_Reload) return;
         C_BaseModule::AddToRenderQueue();
 
@@ -208,6 +223,7 @@ void C_Base3DWindow::Frame()
 
     if (m_Loading) {
         m_Loading = managers.Load(device);
+        managers.DeletePending();   // what load-time scripts deleted
         if (m_pLoadScreen) m_pLoadScreen->Progress.SetText(managers.Progress());
         if (!m_Loading) {
             Sleep(200);
@@ -219,34 +235,51 @@ void C_Base3DWindow::Frame()
 
 void C_Base3DWindow::ReloadMainModule()
 {
-    C_BaseModule::Unload();
-    C_QueueRendering::Instance().Unload();
-    C_ResManager& managers = C_ResManager::Instance();
-    managers.Clear();
-    *this << m_MainModule;
-    if (m_pLoadScreen) {
-        m_pLoadScreen->C_BaseModule::Unload();
-        m_pLoadScreen->SetName(L"LoadScreen");
-        m_pLoadScreen->Load(m_pDirect3DDevice);
-        AddToModule(m_pLoadScreen);
-    }
-    managers.AddResource(L"C_PureResource", L"Unknown", L"");
-    if (m_hWnd) SetWindowText(Name.c_str());
-    ShowLoadScreen();
-    C_QueueRendering::Instance().Load(m_pDirect3DDevice);
+    // A switch asked for while this one loads (by a script the load runs) is
+    // kept for the next frame; a load that fails is tried again.
     m_Reload = false;
-    m_Loading = true;
+    try {
+        C_BaseModule::Unload();
+        m_LoadScreenUp = false;   // the statuses saved belong to the list just emptied
+        C_QueueRendering::Instance().Unload();
+        C_ResManager& managers = C_ResManager::Instance();
+        managers.Clear();
+        // The text table names the storage archives; they must be mounted
+        // before the module file is looked for, also when no text has been
+        // asked for yet (a main module named on the command line).
+        C_D3DXSTRING::C_AllStrings::Instance();
+        *this << m_MainModule;
+        if (m_pLoadScreen) {
+            m_pLoadScreen->C_BaseModule::Unload();
+            m_pLoadScreen->SetName(L"LoadScreen");
+            m_pLoadScreen->Load(m_pDirect3DDevice);
+            AddToModule(m_pLoadScreen);
+        }
+        managers.AddResource(L"C_PureResource", L"Unknown", L"");
+        if (m_hWnd) SetWindowText(Name.c_str());
+        ShowLoadScreen();
+        C_QueueRendering::Instance().Load(m_pDirect3DDevice);
+        managers.DeletePending();
+        m_Loading = true;
+    } catch (...) {
+        m_Reload = true;
+        throw;
+    }
 }
 
 void C_Base3DWindow::ShowLoadScreen()
 {
     auto& saved = SavedStatuses();
-    saved.clear();
-    for (std::size_t i = 0; i < size(); ++i) {
+    // Shown again while it is up (the device was lost during loading): the
+    // statuses saved the first time are the scene's own, while the objects
+    // now all read 0; only objects that joined since have theirs saved.
+    if (!m_LoadScreenUp) saved.clear();
+    for (std::size_t i = saved.size(); i < size(); ++i) {
         C_BaseObject* object = (*this)[i];
         saved.push_back(object->GetStatus());
         object->SetStatus(Disabled);
     }
+    m_LoadScreenUp = true;
     if (m_pLoadScreen) m_pLoadScreen->SetStatus(Visible);
 }
 
@@ -256,6 +289,7 @@ void C_Base3DWindow::HideLoadScreen()
     // Objects that joined the module while loading have no saved status and
     // keep their own.
     for (std::size_t i = 0; i < size() && i < saved.size(); ++i) (*this)[i]->SetStatus(saved[i]);
+    m_LoadScreenUp = false;
     if (m_pLoadScreen) m_pLoadScreen->SetStatus(Disabled);
 }
 

@@ -59,6 +59,9 @@ public:
     bool m_Loading = false;
     bool m_Reload = false;
     std::wstring m_MainModule;
+    // The load screen is up and SavedStatuses holds the statuses it hides
+    // (showing it again, after a device loss while loading, keeps them).
+    bool m_LoadScreenUp = false;
 
 protected:
     void OnClose() override;

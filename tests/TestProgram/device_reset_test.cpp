@@ -44,7 +44,27 @@ const char* const kText =
     "Stack = 1.5; 1.5; 5\n"
     "ChimneyAt = 1.5; 1.5; 4\n"
     "Ball = 3; 24\n"
-    "BallAt = 7; 2; 3\n";
+    "BallAt = 7; 2; 3\n"
+    "FolderScript = scripts\n";
+
+// The same scene, switching to itself (LoadMainModule) at the title's 20th
+// update.
+const char* const kSwitchingMain =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<scene name=\"Reset\" class=\"C_BaseModule\">\n"
+    "  <c name=\"Screen\" class=\"C_GUICamera\" value=\"Full; 0.5235988; 0xFF203040;\"/>\n"
+    "  <t name=\"Title\" class=\"C_BaseText2D\" script=\"switch.lua; Switch\""
+    " value=\"Word; WordFlags; WordRect; WordColour; WordFont\"/>\n"
+    "  <m name=\"world.xml\" class=\"C_BaseModule\"/>\n"
+    "</scene>\n";
+
+const char* const kSwitch =
+    "local updates = 0\n"
+    "switches = switches or 0\n"
+    "function Switch(id)\n"
+    "  updates = updates + 1\n"
+    "  if updates == 20 and switches == 0 then switches = 1; LoadMainModule('MainModule.xml') end\n"
+    "end\n";
 
 const char* const kMain =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -80,6 +100,25 @@ using tw_test::Image;
 using tw_test::ReadAll;
 using tw_test::ReadPng;
 
+// Pixels that differ by more than rounding.
+int Differing(const Image& a, const Image& b)
+{
+    if (a.width != b.width || a.height != b.height) return a.width * a.height + 1;
+    int differing = 0;
+    for (int y = 0; y < a.height; ++y)
+        for (int x = 0; x < a.width; ++x) {
+            const unsigned p = a.Pixel(x, y), q = b.Pixel(x, y);
+            for (int shift = 0; shift < 24; shift += 8) {
+                const int d = static_cast<int>((p >> shift) & 0xFF) - static_cast<int>((q >> shift) & 0xFF);
+                if (d > 2 || d < -2) {
+                    ++differing;
+                    break;
+                }
+            }
+        }
+    return differing;
+}
+
 std::size_t Count(const std::string& text, const std::string& what)
 {
     std::size_t count = 0;
@@ -104,7 +143,14 @@ protected:
     static constexpr int kFrames = 70;
     static constexpr int kLossAfter = 30;
 
+    // `lose`: the frame counts after which the device is lost (as
+    // TARNWICK_LOSE_DEVICE takes them), empty for none.
     RunResult Run(const std::string& name, int loseAfter, int frames = kFrames)
+    {
+        return Run(name, loseAfter > 0 ? std::to_string(loseAfter) : std::string(), frames);
+    }
+    RunResult Run(const std::string& name, const std::string& lose, int frames = kFrames,
+                  const std::string& mainModule = kMain)
     {
         const std::filesystem::path root = dir.path() / name;
         const std::filesystem::path program = root / "program";
@@ -113,13 +159,15 @@ protected:
         std::filesystem::copy_file(std::filesystem::path(TW_SOURCE_DIR) / "demo" / "textures" / "checker.bmp",
                                    program / "textures" / "checker.bmp");
         ScratchFolder::Write(program / "text.ini", kText);
-        ScratchFolder::Write(program / "MainModule.xml", kMain);
+        std::filesystem::create_directories(program / "scripts");
+        ScratchFolder::Write(program / "MainModule.xml", mainModule);
         ScratchFolder::Write(program / "world.xml", kWorld);
+        ScratchFolder::Write(program / "scripts" / "switch.lua", kSwitch);
 
         std::string command = "cd '" + program.string() + "' && SDL_VIDEODRIVER=offscreen TARNWICK_FRAMES=" +
                               std::to_string(frames) + " TARNWICK_STEP_MS=16 TARNWICK_SCREENSHOT='" +
                               (root / "shot.png").string() + "'";
-        if (loseAfter > 0) command += " TARNWICK_LOSE_DEVICE=" + std::to_string(loseAfter);
+        if (!lose.empty()) command += " TARNWICK_LOSE_DEVICE='" + lose + "'";
         command += " timeout 120 ./Tarnwick > '" + (root / "out.txt").string() + "' 2>&1";
         const int status = std::system(command.c_str());
 
@@ -197,4 +245,70 @@ TEST_F(TarnwickDeviceReset, TheSceneAfterALostDeviceIsTheSceneBeforeIt)
     for (int y = 400; y < 600; ++y)
         for (int x = 0; x < 800; ++x) changed += during.shot.Pixel(x, y) != plain.shot.Pixel(x, y);
     EXPECT_GT(changed, 200 * 800 / 2) << "the floor is not drawn while the scene reloads";
+}
+
+TEST_F(TarnwickDeviceReset, ALossAtAnyFrameOfLoadingEndsWithTheSamePicture)
+{
+    const RunResult plain = Run("plain", 0);
+    ASSERT_EQ(plain.exitCode, 0) << plain.output;
+    ASSERT_EQ(plain.shot.width, 800);
+    // The first load-screen frame, the middle of loading, twice in a row
+    // while loading and twice in a row while running.
+    for (const std::string lose : {"1", "4", "3,4", "40,41"}) {
+        const RunResult lost = Run("lost" + lose, lose);
+        ASSERT_EQ(lost.exitCode, 0) << lost.output;
+        EXPECT_EQ(Differing(plain.shot, lost.shot), 0) << "lost after frames " << lose;
+        EXPECT_EQ(Count(lost.log, "#FFFFC0"), Count(plain.log, "#FFFFC0")) << "warnings, lost after " << lose;
+    }
+}
+
+TEST_F(TarnwickDeviceReset, ALossDuringAModuleSwitchEndsWithTheSamePicture)
+{
+    // The title's script switches modules at its 20th update; the device is
+    // lost in the frames that follow, while the switched-to module loads.
+    const RunResult plain = Run("plain", "", kFrames, kSwitchingMain);
+    ASSERT_EQ(plain.exitCode, 0) << plain.output;
+    ASSERT_EQ(plain.shot.width, 800);
+    int title = 0;
+    for (int y = 120; y < 260; ++y)
+        for (int x = 200; x < 600; ++x) title += plain.shot.Pixel(x, y) == 0xFFFFFFu;
+    EXPECT_GT(title, 500) << "the scene is back after the switch";
+    for (const std::string lose : {"40", "42", "43,44"}) {
+        const RunResult lost = Run("switch" + lose, lose, kFrames, kSwitchingMain);
+        ASSERT_EQ(lost.exitCode, 0) << lost.output;
+        EXPECT_EQ(Differing(plain.shot, lost.shot), 0) << "lost after frames " << lose;
+    }
+}
+
+TEST_F(TarnwickDeviceReset, TheDemoComesBackAfterALossAtItsFirstLoadScreenFrames)
+{
+    // The shipped demo, as a user runs it: lost while its load screen is up.
+    auto demo = [this](const std::string& name, const std::string& lose) {
+        const std::filesystem::path root = dir.path() / name;
+        const std::filesystem::path program = root / "program";
+        std::filesystem::create_directories(program);
+        std::filesystem::copy(std::filesystem::path(TW_SOURCE_DIR) / "demo", program,
+                              std::filesystem::copy_options::recursive);
+        std::filesystem::copy_file(std::filesystem::path(TW_BINARY_DIR) / "Tarnwick", program / "Tarnwick");
+        std::string command = "cd '" + program.string() +
+                              "' && SDL_VIDEODRIVER=offscreen TARNWICK_FRAMES=60 TARNWICK_STEP_MS=16 "
+                              "TARNWICK_SCREENSHOT='" + (root / "shot.png").string() + "' TARNWICK_STATS='" +
+                              (root / "stats.json").string() + "'";
+        if (!lose.empty()) command += " TARNWICK_LOSE_DEVICE='" + lose + "'";
+        command += " timeout 120 ./Tarnwick > '" + (root / "out.txt").string() + "' 2>&1";
+        const int status = std::system(command.c_str());
+        RunResult result;
+        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        result.shot = ReadPng(root / "shot.png");
+        result.output = ReadAll(root / "out.txt") + ReadAll(root / "stats.json");
+        return result;
+    };
+    const RunResult plain = demo("plain", "");
+    ASSERT_EQ(plain.exitCode, 0) << plain.output;
+    for (const std::string lose : {"10", "1,2"}) {
+        const RunResult lost = demo("lost" + lose, lose);
+        ASSERT_EQ(lost.exitCode, 0) << lost.output;
+        EXPECT_EQ(lost.output.find("\"draw_calls\": 0,"), std::string::npos) << lost.output;
+        EXPECT_EQ(Differing(plain.shot, lost.shot), 0) << "lost after frames " << lose;
+    }
 }

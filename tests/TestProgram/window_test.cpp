@@ -25,12 +25,17 @@
 class Probe : public C_BaseResource, public ContainedInModule {
     TW_POOLED_CLASS(Probe)
 public:
-    enum Action { Nothing, ThrowStd, ThrowOther, SwitchModule };
+    enum Action { Nothing, ThrowStd, ThrowOther, SwitchModule, CallExit };
     void Update() override
     {
         ++Updates;
         if (Next == ThrowStd) throw std::runtime_error("probe failed");
         if (Next == ThrowOther) throw 42;
+        if (Next == CallExit) {
+            Next = Nothing;
+            C_BaseObject::Exit();
+            ExitedAlive = C_BaseObject::IsLive(this);
+        }
         if (Next == SwitchModule) {
             Next = Nothing;
             C_Base3DWindow::LoadMainModule(OtherModule);
@@ -41,6 +46,7 @@ public:
     static inline std::string OtherModule;
     static inline int Updates = 0;
     static inline int Draws = 0;
+    static inline bool ExitedAlive = false;
 };
 TW_REGISTER_CLASS_AS(Probe, "TestProbe")
 
@@ -364,4 +370,52 @@ TEST_F(WindowTest, ARealDeviceLossReloadsBehindTheLoadScreen)
     // The device goes with the window, while its context still exists.
     window->SendMessage(WM_CLOSE);
     EXPECT_EQ(window->m_pDirect3DDevice, nullptr);
+}
+
+TEST_F(WindowTest, ExitAskedForDuringTheUpdateClosesTheWindowAfterTheFrame)
+{
+    Open();
+    LoadFully();
+    Probe::Next = Probe::CallExit;
+    Probe::ExitedAlive = false;
+    const int presents = device().presents;
+    window->Render();
+    EXPECT_TRUE(Probe::ExitedAlive) << "nothing was destroyed under the running update";
+    EXPECT_NE(window->m_hWnd, nullptr);
+    EXPECT_EQ(device().presents, presents + 1) << "the frame was drawn to its end";
+    ASSERT_NE(C_ResManager::Instance().GetResource(L"p", L"TestProbe", false), nullptr);
+    // The message loop closes the window once the frame is over.
+    MSG message;
+    while (window->m_hWnd && PortPeekMessage(&message, TRUE)) DispatchMessageW(&message);
+    EXPECT_EQ(window->m_hWnd, nullptr);
+    EXPECT_EQ(C_ResManager::Instance().GetResource(L"p", L"TestProbe", false), nullptr);
+}
+
+TEST_F(WindowTest, ADeviceLostWhileLoadingLoadsEverythingAgainAndStillShowsTheScene)
+{
+    Open();
+    window->Render();   // reload: the load screen is up, the scene's status saved
+    window->Render();   // one load step
+    ASSERT_TRUE(window->m_Loading);
+    ASSERT_GT(C_ResManager::Instance().LoadIndex, 0);
+    C_BaseObject* scene = Child(L"Scene");
+    ASSERT_NE(scene, nullptr);
+
+    // Lost, reset, and lost again while the load run starts over.
+    for (int loss = 0; loss < 2; ++loss) {
+        device().cooperativeLevel = D3DERR_DEVICENOTRESET;
+        window->Render();
+        EXPECT_EQ(device().resets, loss + 1);
+        EXPECT_TRUE(window->m_Loading);
+        EXPECT_EQ(C_ResManager::Instance().LoadIndex, 0) << "the load run starts over";
+        EXPECT_EQ(scene->GetStatus(), C_BaseObject::Disabled);
+        EXPECT_EQ(window->m_pLoadScreen->GetStatus(), C_BaseObject::Visible);
+        window->Render();
+    }
+    LoadFully();
+    EXPECT_EQ(scene->GetStatus(), C_BaseObject::Visible) << "the status saved before the losses comes back";
+    EXPECT_EQ(window->m_pLoadScreen->GetStatus(), C_BaseObject::Disabled);
+    const int draws = Probe::Draws;
+    window->Render();
+    EXPECT_EQ(Probe::Draws, draws + 1) << "the scene is drawn again";
 }

@@ -53,8 +53,7 @@ HRESULT PortDevice::Present(const RECT*, const RECT*, HWND, const RGNDATA*) {
     PortFramePresented(m_window);
     // A lost device on demand, as a minimised full-screen window gives one:
     // headless runs exercise the program's reset path with it.
-    const long long loseAt = PortRun().loseDeviceAt;
-    if (loseAt > 0 && PortPresentedFrames() == static_cast<uint64_t>(loseAt)) ForceLoss();
+    if (PortLoseDeviceAfter(PortPresentedFrames())) ForceLoss();
     return D3D_OK;
 }
 

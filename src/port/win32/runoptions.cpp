@@ -22,11 +22,28 @@ long long ReadNumber(const char* name) {
     return value;
 }
 
+// A list of frame counts separated by commas or blanks; other text ends it.
+std::vector<long long> ReadNumbers(const char* name) {
+    std::vector<long long> numbers;
+    const char* text = std::getenv(name);
+    while (text && *text) {
+        while (*text == ',' || *text == ' ') ++text;
+        if (!*text) break;
+        char* end = nullptr;
+        const long long value = std::strtoll(text, &end, 10);
+        if (end == text || value <= 0) break;
+        numbers.push_back(value);
+        text = end;
+    }
+    return numbers;
+}
+
 void Load() {
     g_options = PortRunOptions{};
     g_options.frames = ReadNumber("TARNWICK_FRAMES");
     g_options.stepMs = ReadNumber("TARNWICK_STEP_MS");
-    g_options.loseDeviceAt = ReadNumber("TARNWICK_LOSE_DEVICE");
+    g_options.loseDeviceAfter = ReadNumbers("TARNWICK_LOSE_DEVICE");
+    g_options.loseDeviceAt = g_options.loseDeviceAfter.empty() ? -1 : g_options.loseDeviceAfter.front();
     if (const char* s = std::getenv("TARNWICK_SCREENSHOT")) g_options.screenshot = s;
     if (const char* s = std::getenv("TARNWICK_STATS")) g_options.stats = s;
     const char* driver = std::getenv("SDL_VIDEODRIVER");
@@ -53,6 +70,12 @@ bool PortIsHeadless() {
 }
 
 uint64_t PortPresentedFrames() { return g_frames; }
+
+bool PortLoseDeviceAfter(uint64_t frames) {
+    for (long long at : PortRun().loseDeviceAfter)
+        if (static_cast<uint64_t>(at) == frames) return true;
+    return false;
+}
 
 void PortFramePresented(HWND deviceWindow) {
     ++g_frames;

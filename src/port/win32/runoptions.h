@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "port/win32/wintypes.h"
 
@@ -12,7 +13,8 @@ struct PortRunOptions {
     long long stepMs = -1;      // TARNWICK_STEP_MS: deterministic clock step per frame
     std::string screenshot;     // TARNWICK_SCREENSHOT: PNG of the last presented frame
     std::string stats;          // TARNWICK_STATS: JSON frame statistics
-    long long loseDeviceAt = -1;  // TARNWICK_LOSE_DEVICE: lose the device once, after this many frames
+    long long loseDeviceAt = -1;  // TARNWICK_LOSE_DEVICE: lose the device after this many frames
+    std::vector<long long> loseDeviceAfter;  // every frame count listed there ("10,12,40")
     bool offscreenDriver = false;  // SDL_VIDEODRIVER=offscreen
 };
 
@@ -23,6 +25,8 @@ void PortRunReload();
 bool PortIsHeadless();
 // Frames presented so far in this process.
 uint64_t PortPresentedFrames();
+// Whether TARNWICK_LOSE_DEVICE asks for a lost device after this many frames.
+bool PortLoseDeviceAfter(uint64_t frames);
 // Called by the device after each presented frame: advances the deterministic
 // clock and, when the frame limit is reached, posts WM_CLOSE to the main window
 // (or to the given device window when the program has no main window).
