@@ -117,13 +117,16 @@ TEST_F(ClassPool, ClearPoolDestroysEveryObjectAndALaterReleaseChangesNothing)
     const int destroyedBefore = TestObject::Destroyed;
     C_BaseObject* first = C_FromFactory(L"TestObject").Create();
     C_BaseObject* second = C_FromFactory(L"TestObject").Create();
+    // Taken while it lives: afterwards its memory is gone, and even a member
+    // call or a checked cast would read it.
+    auto* secondObject = static_cast<TestObject*>(second);
     first->ClearPool();
     EXPECT_EQ(TestObject::Destroyed, destroyedBefore + 2);
     EXPECT_FALSE(C_BaseObject::IsLive(second));
     EXPECT_EQ(C_ClassPool<TestObject>::GetPool().BlockCount(), 0u);
-    // Releasing an object whose pool was cleared does not touch the free list
-    // nor run its destructor again.
-    static_cast<TestObject*>(second)->TestObject::ReleaseToPool();
+    // Releasing an object whose pool was cleared (what its ReleaseToPool
+    // does) does not touch the free list nor run its destructor again.
+    C_ClassPool<TestObject>::Release(secondObject);
     EXPECT_EQ(C_ClassPool<TestObject>::GetPool().FreeCount(), 0u);
     EXPECT_EQ(TestObject::Destroyed, destroyedBefore + 2);
     // The pool starts again from scratch.
