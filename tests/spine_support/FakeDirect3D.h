@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -251,12 +252,12 @@ struct FakeDirect3D : FakeUnknown<IDirect3D9> {
     DWORD createdFlags = 0;
     HWND createdWindow = nullptr;
     D3DPRESENT_PARAMETERS createdParameters{};
-    FakeDevice* device = nullptr;
+    FakeDevice* device = nullptr;   // the device made last
+    std::vector<std::unique_ptr<FakeDevice>> devices;   // every device made, freed with the fake
 
     FakeDirect3D() = default;
     FakeDirect3D(const FakeDirect3D&) = delete;
     FakeDirect3D& operator=(const FakeDirect3D&) = delete;
-    ~FakeDirect3D() override { delete device; }
 
     UINT GetAdapterCount() override { return adapters; }
     HRESULT GetAdapterIdentifier(UINT, DWORD, D3DADAPTER_IDENTIFIER9*) override { return E_FAIL; }
@@ -302,7 +303,8 @@ struct FakeDirect3D : FakeUnknown<IDirect3D9> {
             *result = nullptr;
             return createResult;
         }
-        device = new FakeDevice;
+        devices.push_back(std::make_unique<FakeDevice>());
+        device = devices.back().get();
         device->viewport = {0, 0, parameters->BackBufferWidth, parameters->BackBufferHeight, 0.0f, 1.0f};
         device->refs = 2;   // one for the test, one for the caller
         *result = device;

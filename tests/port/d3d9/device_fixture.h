@@ -80,7 +80,16 @@ protected:
         return pixels;
     }
 
-    uint32_t Pixel(const std::vector<uint32_t>& pixels, UINT x, UINT y) { return pixels[y * kWidth + x]; }
+    // A pixel outside the picture (or of a read-back that failed) is a
+    // failure of the test, not a read beyond the buffer.
+    uint32_t Pixel(const std::vector<uint32_t>& pixels, UINT x, UINT y) {
+        if (x >= kWidth || y >= kHeight || static_cast<size_t>(y) * kWidth + x >= pixels.size()) {
+            ADD_FAILURE() << "pixel (" << x << ", " << y << ") lies outside the " << kWidth << " x " << kHeight
+                          << " picture read back";
+            return 0;
+        }
+        return pixels[static_cast<size_t>(y) * kWidth + x];
+    }
 
     // A screen-space rectangle in one colour.
     void DrawRect(float x0, float y0, float x1, float y1, D3DCOLOR color, float z = 0.5f) {
