@@ -90,15 +90,21 @@ public:
         UINT w, h;
         std::vector<unsigned char> bytes;
     };
+    // Bytes held by all textures alive.
+    static inline size_t liveBytes = 0;
     Texture9(UINT w, UINT h, UINT levels, DWORD u, D3DFORMAT f, D3DPOOL p) : usage(u), format(f), pool(p) {
         for (UINT i = 0; i < levels; ++i) {
             Level l{w, h, {}};
             l.bytes.resize((size_t)levelPitch(f, w) * (bytesPerBlock(f) ? (h + 3) / 4 : h));
+            liveBytes += l.bytes.size();
             this->levels.push_back(std::move(l));
             if (w == 1 && h == 1) break;
             w = w > 1 ? w / 2 : 1;
             h = h > 1 ? h / 2 : 1;
         }
+    }
+    ~Texture9() override {
+        for (const Level& l : levels) liveBytes -= l.bytes.size();
     }
     HRESULT GetDevice(IDirect3DDevice9**) override { return E_NOTIMPL; }
     D3DRESOURCETYPE GetType() override { return D3DRTYPE_TEXTURE; }
