@@ -558,9 +558,14 @@ size_t jpegScanStart(const uint8_t* p, size_t size) {
 // stops stb's decoder. The longest prefix that still decodes, closed with
 // an end marker, gives the picture as far as the data goes; the rest stays
 // flat, as other decoders show such files.
-StbPixels decodeDamagedJpeg(const uint8_t* p, size_t size, int& w, int& h) {
+// Each try decodes the whole picture, so only pictures of texture size are
+// searched this way; a damaged photograph of hundreds of megapixels is
+// refused rather than decoded twenty times.
+constexpr uint64_t kMaxRepairPixels = 1u << 22;
+
+StbPixels decodeDamagedJpeg(const uint8_t* p, size_t size, uint64_t pixels, int& w, int& h) {
     const size_t scan = jpegScanStart(p, size);
-    if (!scan) return nullptr;
+    if (!scan || pixels > kMaxRepairPixels) return nullptr;
     std::vector<uint8_t> buf;
     auto attempt = [&](size_t keep, int& aw, int& ah) {
         buf.assign(p, p + keep);
@@ -571,7 +576,7 @@ StbPixels decodeDamagedJpeg(const uint8_t* p, size_t size, int& w, int& h) {
     StbPixels best = attempt(scan, w, h);
     if (!best) return nullptr; // the headers themselves are broken
     size_t lo = scan, hi = size; // lo decodes, hi does not
-    while (hi - lo > 1) {
+    while (hi - lo > 16) { // a few bytes more or less change a block or two
         const size_t mid = lo + (hi - lo) / 2;
         int mw = 0, mh = 0;
         StbPixels got = attempt(mid, mw, mh);
@@ -702,7 +707,7 @@ HRESULT decode(const void* data, size_t size, uint64_t maxPixels, Decoded& out) 
         if (pixels > (uint64_t)size * 16384 + (1u << 20)) return D3DXERR_INVALIDDATA;
         int w = 0, h = 0;
         StbPixels rgba = stbDecode(p, size, w, h);
-        if (!rgba && out.info.ImageFileFormat == D3DXIFF_JPG) rgba = decodeDamagedJpeg(p, size, w, h);
+        if (!rgba && out.info.ImageFileFormat == D3DXIFF_JPG) rgba = decodeDamagedJpeg(p, size, pixels, w, h);
         if (!rgba || (UINT)w != out.info.Width || (UINT)h != out.info.Height) return D3DXERR_INVALIDDATA;
         Image img;
         img.width = (UINT)w;

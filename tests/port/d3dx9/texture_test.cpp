@@ -1,4 +1,5 @@
 #include "fake_device.h"
+#include "fuzz_rounds.h"
 #include "port/d3dx9/d3dx9tex.h"
 #include "port/d3dx9/image.h"
 
@@ -828,7 +829,7 @@ TEST_F(Textures, BlockCompressedFilesWithTheirMipsKeepTheirFormat) {
 }
 
 // Seeded random damage to every kind of image file the loaders read.
-TEST_F(Textures, SurviveRandomMutationsOfEveryVariant) {
+TEST_F(Textures, FuzzEveryVariantNeverCrashes) {
     std::vector<uint8_t> px(16 * 16 * 3);
     for (size_t i = 0; i < px.size(); ++i) px[i] = (uint8_t)(i * 13);
     std::string jpg;
@@ -855,10 +856,11 @@ TEST_F(Textures, SurviveRandomMutationsOfEveryVariant) {
         pngFile(8, 8, 0, std::vector<uint8_t>(64, 7), "", std::string("\0\x07", 2)),
         pngFile(4, 4, 3, std::vector<uint8_t>(16, 1), std::string(6, '\x33'), std::string("\x10", 1)),
     };
-    std::mt19937 rng(4242);
+    std::mt19937 rng(testdev::fuzzSeed(4242));
     int loaded = 0;
+    const int rounds = testdev::fuzzRounds(300);
     for (const std::string& base : bases)
-        for (int round = 0; round < 300; ++round) {
+        for (int round = 0; round < rounds; ++round) {
             std::string s = base;
             for (int e = 1 + (int)(rng() % 4); e > 0; --e) {
                 const size_t at = rng() % s.size();
@@ -879,5 +881,5 @@ TEST_F(Textures, SurviveRandomMutationsOfEveryVariant) {
             D3DXIMAGE_INFO probe{};
             D3DXGetImageInfoFromFileInMemory(s.data(), (UINT)s.size(), &probe);
         }
-    EXPECT_GT(loaded, 300);
+    EXPECT_GT(loaded, rounds); // small damage often leaves a loadable picture: both paths ran
 }
