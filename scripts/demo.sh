@@ -10,6 +10,7 @@ if [ -x "$BUILD_DIR/Tarnwick" ]; then
   rm -rf "$DEMO_DIR" && mkdir -p "$DEMO_DIR"
   cp -r demo/. "$DEMO_DIR/"
   cp "$BUILD_DIR/Tarnwick" "$DEMO_DIR/"
+  [ -x "$BUILD_DIR/Vexamont" ] && cp "$BUILD_DIR/Vexamont" "$DEMO_DIR/"
   if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     export SDL_VIDEODRIVER=offscreen
     export TARNWICK_FRAMES=${TARNWICK_FRAMES:-300}
