@@ -1,6 +1,6 @@
 // The Vexamont program as users and scripts run it, on copies of the demo
-// folder: the device check without a dialog, its help, and the dialog under
-// a display.
+// folder: the device check without a dialog, its help, the dialog under a
+// display, and the render states it writes reaching Tarnwick's picture.
 
 #include <sys/wait.h>
 
@@ -127,4 +127,44 @@ TEST_F(VexamontProgram, TheDialogRunsOnADisplayAndWritesBothFilesWhenClosed)
     EXPECT_EQ(picture.height, units.Y(286));
     EXPECT_TRUE(std::filesystem::exists(Settings()));
     EXPECT_TRUE(std::filesystem::exists(States()));
+}
+
+// A render-state file written by the dialog with fill mode wireframe makes
+// Tarnwick draw the demo's scene as lines: the background shows through
+// where the floor and the shapes were filled.
+TEST_F(VexamontProgram, WireframeChosenInTheDialogMakesTarnwickDrawLines)
+{
+    RequireDisplay();
+    auto background = [this](const char* name) {
+        std::string out;
+        const std::filesystem::path shot = dir / name;
+        EXPECT_EQ(Run("Tarnwick", "", out,
+                      "TARNWICK_FRAMES=40 TARNWICK_STEP_MS=20 TARNWICK_SCREENSHOT='" + shot.string() + "'"),
+                  0)
+            << out;
+        const Image picture = ReadPng(shot);
+        EXPECT_EQ(picture.width, 800);
+        int n = 0;
+        // The two 3D views below the title band.
+        for (int y = 200; y < picture.height; ++y)
+            for (int x = 0; x < picture.width; ++x) n += picture.Pixel(x, y) == 0x1E3C5Au;
+        return n;
+    };
+    const int solid = background("solid.png");
+
+    {
+        CVexamontDlg dialog;
+        ASSERT_TRUE(dialog.Create());
+        GtkWidget* fill = dialog.GetDlgItem(IDC_FILLMODE);
+        EXPECT_EQ(gtk_combo_box_get_active(GTK_COMBO_BOX(fill)), 2);
+        gtk_combo_box_set_active(GTK_COMBO_BOX(fill), 1);
+        dialog.Close();
+    }
+    EXPECT_NE(ScratchFolder::Read(States()).find("value=\"D3DRS_FILLMODE; D3DFILL_WIREFRAME;\""), std::string::npos);
+    const int wireframe = background("wireframe.png");
+    // Solid, the floor covers most of both views; as lines, nearly all of
+    // them is background.
+    const int viewPixels = 800 * 400;
+    EXPECT_LT(solid, viewPixels / 3) << solid;
+    EXPECT_GT(wireframe, viewPixels * 3 / 4) << wireframe;
 }
