@@ -1,4 +1,6 @@
-// Internal: the Direct3D 9 device over OpenGL and its resources.
+// Internal: the Direct3D 9 device over OpenGL and its resources. The device's
+// members are defined by concern in device.cpp and device_*.cpp, which share
+// the helpers of device_helpers.h; the resource classes are in resources.cpp.
 #pragma once
 
 #include <SDL.h>
@@ -354,10 +356,6 @@ public:
     void ForgetGLState();
 
 private:
-    bool SurfaceSizeFits(UINT width, UINT height) const;
-    // Render targets and depth-stencil surfaces share their checks and creation.
-    HRESULT CreateTargetSurface(bool depth, UINT width, UINT height, D3DFORMAT format, D3DMULTISAMPLE_TYPE multiSample,
-                                DWORD quality, IDirect3DSurface9** surface, HANDLE* sharedHandle);
     struct LightSlot {
         D3DLIGHT9 light;
         bool enabled = false;
@@ -381,27 +379,38 @@ private:
         DIRTY_ALL = 0x1FF
     };
 
+    // Swap chain and loss (device_loss.cpp).
+    HRESULT ValidateParams(const D3DPRESENT_PARAMETERS& params);
     HRESULT CreateSwapChainResources();
     void DestroySwapChainResources();
     void ApplyPresentation();
+    // State (device_state.cpp).
     void ResetStates();
-    HRESULT ValidateParams(const D3DPRESENT_PARAMETERS& params);
     void MarkRenderState(D3DRENDERSTATETYPE state);
-    HRESULT PrepareDraw(D3DPRIMITIVETYPE type, DWORD fvf, GLuint buffer, UINT offset, UINT stride);
-    void ApplyGLState();
-    void ApplyFfp(D3DPRIMITIVETYPE type, DWORD fvf);
-    void UploadUniforms(PortFfpProgram& program);
-    void UploadScreen(GLint location);
-    void BuildKey(PortFfpKey& key, D3DPRIMITIVETYPE type, DWORD fvf);
-    void SetupVertexAttributes(DWORD fvf, GLuint buffer, UINT offset, UINT stride);
+    void BumpGeneration(PortUniformGroup group) { m_generation[group] = ++m_generationCounter; }
+    // Resources (device_resources.cpp).
+    bool SurfaceSizeFits(UINT width, UINT height) const;
+    // Render targets and depth-stencil surfaces share their checks and creation.
+    HRESULT CreateTargetSurface(bool depth, UINT width, UINT height, D3DFORMAT format, D3DMULTISAMPLE_TYPE multiSample,
+                                DWORD quality, IDirect3DSurface9** surface, HANDLE* sharedHandle);
+    // Targets and framebuffers (device_targets.cpp).
     void BindFramebuffer();
     GLuint FramebufferFor(PortSurface* color, PortSurface* depth, bool& depthAttached);
+    void ToGLRect(LONG x, LONG y, LONG w, LONG h, GLint out[4]) const;
+    // State applied to OpenGL (device_glstate.cpp).
+    void ApplyGLState();
     void ApplySampler(DWORD stage);
+    void SetupVertexAttributes(DWORD fvf, GLuint buffer, UINT offset, UINT stride);
+    // Fixed-function programs (device_ffp.cpp).
+    void ApplyFfp(D3DPRIMITIVETYPE type, DWORD fvf);
+    void BuildKey(PortFfpKey& key, D3DPRIMITIVETYPE type, DWORD fvf);
+    void UploadUniforms(PortFfpProgram& program);
+    void UploadScreen(GLint location);
+    const D3DMATRIX& WorldViewProj();
+    // Draws (device_draw.cpp).
+    HRESULT PrepareDraw(D3DPRIMITIVETYPE type, DWORD fvf, GLuint buffer, UINT offset, UINT stride);
     void CountDraw(D3DPRIMITIVETYPE type, UINT primitives);
     UINT StreamUpload(const void* data, UINT size, UINT alignment);
-    void ToGLRect(LONG x, LONG y, LONG w, LONG h, GLint out[4]) const;
-    void BumpGeneration(PortUniformGroup group) { m_generation[group] = ++m_generationCounter; }
-    const D3DMATRIX& WorldViewProj();
 
     ULONG m_refs = 1;
     IDirect3D9* m_d3d;
