@@ -17,6 +17,7 @@
 #include "Render/GUI/HtmlEffects.h"
 #include "Render/GUI/HtmlMarkup.h"
 #include "Render/GUI/HtmlStyle.h"
+#include "Render/Resources/D3DXSTRING.h"
 
 namespace {
 
@@ -267,6 +268,23 @@ TEST_F(HtmlDrawerTest, DefaultSheetColoursReachThePixels) {
     const SIZE small = Draw(body, L"Hh");
     EXPECT_GT(big.cx, small.cx);
     EXPECT_GT(h1.inked().bottom - h1.inked().top, body.inked().bottom - body.inked().top);
+    HtmlCanvas alone(100, 40), sub(100, 40), sup(100, 40);
+    Draw(alone, L"<big>H</big>");
+    Draw(sub, L"<big>H</big><sub>x</sub>");
+    Draw(sup, L"<big>H</big><sup>x</sup>");
+    auto rows = [&](const HtmlCanvas& c) { // ink right of the capital
+        int top = 40, bottom = -1;
+        for (int y = 0; y < 40; ++y)
+            for (int x = alone.inked().right + 1; x < 100; ++x)
+                if (c.at(x, y) != 0xFFFFFF) top = std::min(top, y), bottom = std::max(bottom, y);
+        return std::pair{top, bottom};
+    };
+    const auto [subTop, subBottom] = rows(sub);
+    const auto [supTop, supBottom] = rows(sup);
+    ASSERT_GE(subBottom, 0);
+    ASSERT_GE(supBottom, 0);
+    EXPECT_GT(subBottom, supBottom + 2);
+    EXPECT_LT(supTop, subTop - 2);
 }
 
 TEST_F(HtmlDrawerTest, StylesFromTagsClassesSheetsAndAttributes) {
@@ -440,6 +458,14 @@ TEST_F(HtmlDrawerTest, PicturesFromFilesAndResourcesWithoutThem) {
     Draw(missing, L"<bmp file=\"no such picture.bmp\">X<bmp handle=1234>");
     EXPECT_LT(missing.inked().left, 4);
     std::filesystem::remove_all(folder);
+    // String resources are the program's named texts.
+    C_D3DXSTRING::C_AllStrings::Instance().AddLine(L"HtmlDrawerGreeting = Hello there");
+    HtmlCanvas named(200, 40), written(200, 40), absent(200, 40);
+    Draw(named, L"<string idres=HtmlDrawerGreeting>");
+    Draw(written, L"Hello there");
+    EXPECT_TRUE(SamePixels(named, written));
+    Draw(absent, L"<string idres=HtmlDrawerNoSuchKey><string index=7>");
+    EXPECT_EQ(absent.inked().right, -1);
 }
 
 // ---------------------------------------------------------------------------
