@@ -4,6 +4,7 @@
 #include <string>
 
 #include "Logger/Logger.h"
+#include "port/d3d9/d3d9.h"
 #include "Render/Resources/D3DXSTRING.h"
 #include "ResourceManager/ResManager.h"
 
@@ -15,6 +16,20 @@ C_SemitransparentSphere::C_SemitransparentSphere()
 }
 
 C_SemitransparentSphere::~C_SemitransparentSphere() = default;
+
+void C_SemitransparentSphere::Draw(IDirect3DDevice9* device)
+{
+    if (!device || CommonData().RenderPass != 0) {
+        C_MeshObject::Draw(device);
+        return;
+    }
+    DWORD fillMode = D3DFILL_SOLID, alphaTest = FALSE;
+    device->GetRenderState(D3DRS_FILLMODE, &fillMode);
+    device->GetRenderState(D3DRS_ALPHATESTENABLE, &alphaTest);
+    C_MeshObject::Draw(device);
+    device->SetRenderState(D3DRS_FILLMODE, fillMode);
+    device->SetRenderState(D3DRS_ALPHATESTENABLE, alphaTest);
+}
 
 void C_SemitransparentSphere::Load(IDirect3DDevice9* device)
 {

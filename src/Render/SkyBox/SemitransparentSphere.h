@@ -14,6 +14,11 @@ public:
     C_SemitransparentSphere();
     ~C_SemitransparentSphere() override;
 
+    // Its own states hold for the sphere alone: the fill mode and alpha test
+    // that were set before it are set again once it is drawn, so the scene's
+    // states (a wireframe chosen for the whole scene) still reach the
+    // objects drawn after it.
+    void Draw(IDirect3DDevice9* device) override;     // 16
     // Makes (named after this object) and loads its material, texture and
     // fill-mode and alpha-test states, lists them as its extra objects, and
     // binds the shared sphere of the text "SemitransparentSphere".

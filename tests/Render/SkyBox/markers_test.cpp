@@ -219,12 +219,20 @@ TEST_F(SphereTest, TwoSpheresShareTheMeshAndEachOwnsItsLook)
     EXPECT_EQ(alphaTest->State, DWORD(D3DRS_ALPHATESTENABLE));
     EXPECT_EQ(alphaTest->StateValue, DWORD(FALSE));
 
-    // Drawn: its look, then the mesh.
+    // Drawn: its look, then the mesh, solid and without alpha test; the
+    // scene's own fill mode and alpha test come back after it.
+    device.SetRenderState(D3DRS_FILLMODE, D3DFILL_WIREFRAME);
+    device.SetRenderState(D3DRS_ALPHATESTENABLE, TRUE);
     device.Calls.clear();
     first->Draw(&device);
     EXPECT_EQ(device.Material.Diffuse.a, material->Material.Diffuse.a);
-    EXPECT_EQ(device.RenderStates[D3DRS_FILLMODE], DWORD(D3DFILL_SOLID));
     EXPECT_EQ(device.Drawn.size(), 1u);
+    std::vector<DWORD> fills;
+    for (const auto& call : device.CallsOf("rs"))
+        if (call.A == DWORD(D3DRS_FILLMODE)) fills.push_back(call.B);
+    EXPECT_EQ(fills, (std::vector<DWORD>{D3DFILL_SOLID, D3DFILL_WIREFRAME}));
+    EXPECT_EQ(device.RenderStates[D3DRS_FILLMODE], DWORD(D3DFILL_WIREFRAME));
+    EXPECT_EQ(device.RenderStates[D3DRS_ALPHATESTENABLE], DWORD(TRUE));
 
     // After a device reset each part is still attached once.
     Managers().ReleaseDeviceObjects();
