@@ -33,6 +33,13 @@ void PortDeviceCounters(IDirect3DDevice9* device, uint64_t& drawCalls, uint64_t&
     triangles = static_cast<PortDevice*>(device)->Triangles();
 }
 
+void PortDeviceBufferUploads(IDirect3DDevice9* device, uint64_t& uploads, uint64_t& bytes) {
+    uploads = bytes = 0;
+    if (!device) return;
+    uploads = static_cast<PortDevice*>(device)->BufferUploads();
+    bytes = static_cast<PortDevice*>(device)->BufferUploadBytes();
+}
+
 size_t PortDeviceProgramCount(IDirect3DDevice9* device) {
     return device ? static_cast<PortDevice*>(device)->ProgramCount() : 0;
 }

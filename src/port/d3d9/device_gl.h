@@ -49,5 +49,8 @@ bool PortDeviceReadBackBuffer(IDirect3DDevice9* device, std::vector<uint32_t>& a
 void PortDeviceForceLoss(IDirect3DDevice9* device);
 // Draw calls and triangles since the device was created.
 void PortDeviceCounters(IDirect3DDevice9* device, uint64_t& drawCalls, uint64_t& triangles);
+// Buffer unlocks that sent data to OpenGL, and the bytes they sent, since
+// the device was created.
+void PortDeviceBufferUploads(IDirect3DDevice9* device, uint64_t& uploads, uint64_t& bytes);
 // Number of fixed-function programs compiled so far.
 size_t PortDeviceProgramCount(IDirect3DDevice9* device);

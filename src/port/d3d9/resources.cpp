@@ -113,6 +113,7 @@ HRESULT PortBufferCore::Unlock() {
         } else {
             glBufferSubData(GL_COPY_WRITE_BUFFER, begin, length, m_data.data() + begin);
         }
+        m_device->CountBufferUpload(length);
         OnUploaded(begin, begin + length);
     } else if (m_dirtyEnd > m_dirtyBegin) {
         OnUploaded(m_dirtyBegin, m_dirtyEnd);
