@@ -156,6 +156,16 @@ bool C_ResManager::Load(IDirect3DDevice9* device)
     return true;
 }
 
+bool C_ResManager::LoadsLater(C_BaseResource* resource) const
+{
+    if (!resource || CurrentDevice) return false;
+    C_BaseResManager* manager = GetManager(resource->GetClassName());
+    if (!manager) return false;
+    for (std::size_t i = 0; i < size(); ++i)
+        if ((*this)[i] == manager) return static_cast<int64_t>(i) >= static_cast<int64_t>(LoadIndex);
+    return false;
+}
+
 std::wstring C_ResManager::Progress() const
 {
     int percent = 0;

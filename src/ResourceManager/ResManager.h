@@ -38,6 +38,11 @@ public:
 
     // One load step; false when the run is finished.
     bool Load(IDirect3DDevice9* device);
+    // True while a load run is under way and the manager of `resource` has
+    // not finished its step yet, so the run will still load the resource.
+    // An object made late (by a script, or by an object of the same level
+    // whose manager came first) gets false and must be loaded by its maker.
+    bool LoadsLater(C_BaseResource* resource) const;
     std::wstring Progress() const;
 
     // Before a device reset: every resource lets go of its device objects

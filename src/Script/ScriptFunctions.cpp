@@ -14,6 +14,7 @@
 #include "Render/GUI/BaseText2D.h"
 #include "Render/Position/PositionObject.h"
 #include "Render/Position/AxisMoveObject.h"
+#include "Render/Terrain/C_TerrainHeightMap.h"
 #include "Script/LuaScriptBase.h"
 #include "Script/LuaScriptDeclareFunction.h"
 #include "Script/ScriptFunctions.h"
@@ -64,7 +65,7 @@ Published<C_LuaScriptDeclareFunction2<double, long, string, &C_BaseResource::Set
 Published<C_LuaScriptDeclareFunction1<double, long, &C_BaseResource::ClearEffect>> g_ClearEffect(L"ClearEffect");
 Published<C_LuaScriptDeclareFunction1<double, string, &C_Base3DWindow::LoadMainModule>> g_LoadMainModule(L"LoadMainModule");
 Published<C_LuaScriptDeclareFunction2<double, long, string, &C_BaseText2D::SetString>> g_SetString(L"SetString");
-// 27 GetTerraineHeight: published with its class
+Published<C_LuaScriptDeclareFunction2<double, double, double, &C_TerrainHeightMap::GetTerraineHeight>> g_GetTerraineHeight(L"GetTerraineHeight");
 Published<C_LuaScriptDeclareFunction2<double, long, double, &C_PositionObject::SetPositionX>> g_SetPositionX(L"SetPositionX");
 Published<C_LuaScriptDeclareFunction2<double, long, double, &C_PositionObject::SetPositionY>> g_SetPositionY(L"SetPositionY");
 Published<C_LuaScriptDeclareFunction2<double, long, double, &C_PositionObject::SetPositionZ>> g_SetPositionZ(L"SetPositionZ");

@@ -59,7 +59,7 @@ TEST_F(ScriptFunctionsTest, PublishedInTableOrder)
         "VisibleObject", "DeleteObject", "GetScreenWidth", "GetScreenHeight", "GetMouseX", "GetMouseY",
         "GetCursorStatus", "Exit", "DlgOpenFile", "CreateObject", "GetPathToProgram", "AddExtraObject",
         "DeleteExtraObject", "ClearExtraObjects", "SetAnotherScript", "ClearScript", "SetAnotherEffect",
-        "ClearEffect", "LoadMainModule", "SetString", "SetPositionX", "SetPositionY", "SetPositionZ", "SetPositionA", "SetPositionB",
+        "ClearEffect", "LoadMainModule", "SetString", "GetTerraineHeight", "SetPositionX", "SetPositionY", "SetPositionZ", "SetPositionA", "SetPositionB",
         "SetPositionC", "GetPositionX", "GetPositionY", "GetPositionZ", "GetPositionA", "GetPositionB",
         "GetPositionC", "GetPositionFromAxis", "GetStartPoint", "GetStartTime", "GetFinishPoint",
         "GetFinishTime", "GetNumCommand", "LoadProgramm", "GetStringCommand", "SetPause",

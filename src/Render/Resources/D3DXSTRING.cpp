@@ -87,6 +87,16 @@ void C_D3DXSTRING::C_AllStrings::AddLine(const std::wstring& line)
     insert(begin() + static_cast<std::ptrdiff_t>(position), entry);
 }
 
+void C_D3DXSTRING::C_AllStrings::SetLine(const std::wstring& line)
+{
+    const std::wstring text = StripLineBreaks(line);
+    if (text.find(L'=') != std::wstring::npos && Search(C_DescriptorString::GetDescriptor(text))) {
+        (*this)[GetPosition()]->String = C_DescriptorString::GetString(text);
+        return;
+    }
+    AddLine(line);
+}
+
 std::wstring C_D3DXSTRING::C_AllStrings::Lookup(const std::wstring& descriptor)
 {
     return Search(descriptor) ? (*this)[GetPosition()]->String : std::wstring();

@@ -353,6 +353,13 @@ public:
     void BindTextureForUpload(GLuint name);
     bool DeviceLost() const { return m_lostState != 0; }
     uint64_t DrawCalls() const { return m_totalDraws; }
+    // Vertex and index data sent to OpenGL by buffer unlocks.
+    void CountBufferUpload(UINT bytes) {
+        ++m_bufferUploads;
+        m_bufferUploadBytes += bytes;
+    }
+    uint64_t BufferUploads() const { return m_bufferUploads; }
+    uint64_t BufferUploadBytes() const { return m_bufferUploadBytes; }
     uint64_t Triangles() const { return m_totalTriangles; }
     void WriteRunOutputs();
     size_t ProgramCount() const { return m_programs.size(); }
@@ -507,6 +514,7 @@ private:
 
     // Statistics and run outputs.
     uint64_t m_totalDraws = 0, m_totalTriangles = 0;
+    uint64_t m_bufferUploads = 0, m_bufferUploadBytes = 0;
     uint64_t m_frameDraws = 0, m_frameTriangles = 0;
     std::vector<double> m_frameTimes;
     std::vector<uint64_t> m_drawsPerFrame, m_trianglesPerFrame;

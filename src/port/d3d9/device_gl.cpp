@@ -46,6 +46,13 @@ HRESULT PortTextureLockLevel(IDirect3DTexture9* texture, UINT level, D3DLOCKED_R
     return static_cast<PortTexture*>(texture)->LockLevel(level, locked, nullptr, 0, true);
 }
 
+void PortDeviceBufferUploads(IDirect3DDevice9* device, uint64_t& uploads, uint64_t& bytes) {
+    uploads = bytes = 0;
+    if (!device) return;
+    uploads = static_cast<PortDevice*>(device)->BufferUploads();
+    bytes = static_cast<PortDevice*>(device)->BufferUploadBytes();
+}
+
 size_t PortDeviceProgramCount(IDirect3DDevice9* device) {
     return device ? static_cast<PortDevice*>(device)->ProgramCount() : 0;
 }

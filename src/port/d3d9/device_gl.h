@@ -60,5 +60,8 @@ HRESULT PortTextureLockLevel(IDirect3DTexture9* texture, UINT level, D3DLOCKED_R
 void PortDeviceSetOcclusionQueries(IDirect3DDevice9* device, bool available);
 // Draw calls and triangles since the device was created.
 void PortDeviceCounters(IDirect3DDevice9* device, uint64_t& drawCalls, uint64_t& triangles);
+// Buffer unlocks that sent data to OpenGL, and the bytes they sent, since
+// the device was created.
+void PortDeviceBufferUploads(IDirect3DDevice9* device, uint64_t& uploads, uint64_t& bytes);
 // Number of fixed-function programs compiled so far.
 size_t PortDeviceProgramCount(IDirect3DDevice9* device);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "port/d3d9/device.h"
+#include "port/d3dx9/wingdi.h"
 #include "port/win32/portlog.h"
 
 UINT PortFvfSize(DWORD fvf) {
@@ -112,6 +113,7 @@ HRESULT PortBufferCore::Unlock() {
         } else {
             glBufferSubData(GL_COPY_WRITE_BUFFER, begin, length, m_data.data() + begin);
         }
+        m_device->CountBufferUpload(length);
         OnUploaded(begin, begin + length);
     } else if (m_dirtyEnd > m_dirtyBegin) {
         OnUploaded(m_dirtyBegin, m_dirtyEnd);
@@ -405,7 +407,10 @@ PortSurface::PortSurface(PortDevice* device, Kind kind, UINT width, UINT height,
 }
 
 PortSurface::~PortSurface() {
-    if (m_dc) cairo_surface_destroy(static_cast<cairo_surface_t*>(m_dc));
+    if (m_dc) {
+        d3dx::gdi::detachSurface(reinterpret_cast<HDC>(m_dc));
+        cairo_surface_destroy(static_cast<cairo_surface_t*>(m_dc));
+    }
     if (m_device) {
         m_device->SurfaceDestroyed(this);
         if (m_renderbuffer && m_device->Activate()) glDeleteRenderbuffers(1, &m_renderbuffer);
@@ -514,13 +519,15 @@ HRESULT PortSurface::GetDC(HDC* hdc) {
         return D3DERR_INVALIDCALL;
     }
     m_dc = surface;
-    *hdc = reinterpret_cast<HDC>(surface);
+    // GDI calls draw into the context while it is out.
+    *hdc = d3dx::gdi::attachSurface(surface);
     return D3D_OK;
 }
 
 HRESULT PortSurface::ReleaseDC(HDC hdc) {
     if (!m_dc || reinterpret_cast<void*>(hdc) != m_dc) return D3DERR_INVALIDCALL;
     cairo_surface_t* surface = static_cast<cairo_surface_t*>(m_dc);
+    d3dx::gdi::detachSurface(hdc);
     cairo_surface_flush(surface);
     cairo_surface_destroy(surface);
     m_dc = nullptr;
