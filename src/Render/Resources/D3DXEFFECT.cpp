@@ -123,7 +123,10 @@ void C_D3DXEFFECT::SetMatrixAndCommit(const char* parameter, const D3DXMATRIX& m
 
 void C_D3DXEFFECT::Draw(IDirect3DDevice9* device)
 {
+    // The object is the queue's for this one draw: drawn again later (as an
+    // extra object, say) the effect must not reach an object deleted since.
     C_BaseObject* object = Object;
+    Object = nullptr;
     if (!object) return;
     if (!D3DXEffect || !device || object->Technique.empty()) {
         object->Draw(device);

@@ -42,7 +42,7 @@ public:
     static void InstallSupport();
 
     ID3DXEffect* D3DXEffect = nullptr;
-    C_BaseObject* Object = nullptr;    // drawn next; set by the render queue, not owned
+    C_BaseObject* Object = nullptr;    // drawn next; set by the render queue for one Draw, not owned
 
 private:
     void ReleaseEffect();

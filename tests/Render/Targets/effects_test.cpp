@@ -88,6 +88,7 @@ TEST_F(EffectsTest, ObjectsWithinTheEffectDistanceDrawThroughTheirTechnique)
     EXPECT_EQ(Blue(p), 255) << "first pass";
     EXPECT_EQ(Green(p), 255) << "second pass added";
     EXPECT_EQ(Red(p), 0);
+    EXPECT_EQ(effect->Object, nullptr) << "the queue's object is kept for one draw only";
 
     // At exactly the effect distance the effect is used, a hair nearer limit
     // and it is not.
