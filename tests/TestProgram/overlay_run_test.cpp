@@ -123,9 +123,10 @@ TEST_F(OverlayRun, TheDemoShowsItsCounterGUIBarPanelAndInformation)
         EXPECT_TRUE(Near(shot.Pixel(400 + buttonX[i] + 25, 300 + 266 - 12), Emissive(colours[i]))) << i;
         EXPECT_FALSE(Near(shot.Pixel(400 + buttonX[i] + 31, 300 + 266), Emissive(colours[i]))) << i;
     }
-    // The panel over the right view, with its knob 48 units to the right.
-    EXPECT_TRUE(Near(shot.Pixel(560 - 40, 450), Emissive(0xC8D4E4u))) << std::hex << shot.Pixel(520, 450);
-    EXPECT_TRUE(Near(shot.Pixel(560 + 48, 450), Emissive(0x283C64u))) << std::hex << shot.Pixel(608, 450);
+    // The panel at the top right of the right view (clear of the fountain),
+    // with its knob 48 units to the right.
+    EXPECT_TRUE(Near(shot.Pixel(700 - 40, 220), Emissive(0xC8D4E4u))) << std::hex << shot.Pixel(660, 220);
+    EXPECT_TRUE(Near(shot.Pixel(700 + 48, 220), Emissive(0x283C64u))) << std::hex << shot.Pixel(748, 220);
 
     // The information text: white letters at the bottom right of the window.
     EXPECT_GT(count(400, 560, 800, 600, [](unsigned p) { return p == 0xFFFFFFu; }), 30);
