@@ -222,6 +222,32 @@ void BM_HundredTextsChangingEveryFrame(benchmark::State& state) { DrawHundredTex
 BENCHMARK(BM_HundredTextsCached)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_HundredTextsChangingEveryFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// A load-screen frame with a font of the given pixel height whose text
+// changes every frame (the percentage), as a text.ini with an absurd font
+// size makes it.
+void BM_LoadScreenFontFrame(benchmark::State& state) {
+    if (!Dev().device) return state.SkipWithError("no device");
+    IDirect3DDevice9* dev = Dev().device;
+    ID3DXFont* font = nullptr;
+    if (FAILED(D3DXCreateFontW(dev, -(int)state.range(0), 0, FW_NORMAL, 0, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                               DEFAULT_QUALITY, FF_SWISS, L"Arial", &font)))
+        return state.SkipWithError("no font");
+    unsigned frame = 0;
+    wchar_t text[64];
+    for (auto _ : state) {
+        dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
+        dev->BeginScene();
+        swprintf(text, 64, L"Загрузка %u%%", frame % 100);
+        RECT r{0, 0, 320, 240};
+        font->DrawTextW(nullptr, text, -1, &r, DT_CENTER | DT_VCENTER | DT_SINGLELINE, 0xFFFFFFFF);
+        dev->EndScene();
+        dev->Present(nullptr, nullptr, nullptr, nullptr);
+        ++frame;
+    }
+    font->Release();
+}
+BENCHMARK(BM_LoadScreenFontFrame)->Arg(48)->Arg(512)->Arg(10000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 void BM_MatrixMultiply(benchmark::State& state) {
     D3DXCpuOptimizations(state.range(0) != 0);
     D3DXMATRIX a, b, r;

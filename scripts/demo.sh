@@ -12,6 +12,7 @@ if [ -x "$BUILD_DIR/Tarnwick" ]; then
   # Files the build generates for the demo (the terrain's height map and grass).
   if [ -d "$BUILD_DIR/generated" ]; then cp -r "$BUILD_DIR/generated/." "$DEMO_DIR/"; fi
   cp "$BUILD_DIR/Tarnwick" "$DEMO_DIR/"
+  [ -x "$BUILD_DIR/Vexamont" ] && cp "$BUILD_DIR/Vexamont" "$DEMO_DIR/"
   if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     export SDL_VIDEODRIVER=offscreen
     export TARNWICK_FRAMES=${TARNWICK_FRAMES:-300}

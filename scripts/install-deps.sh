@@ -7,7 +7,7 @@ PACKAGES=(
   build-essential cmake ninja-build ccache pkg-config git
   libsdl2-dev libepoxy-dev
   libgl1-mesa-dri libegl-mesa0 libegl1 libgl1 libgles2 mesa-utils xvfb xauth
-  libassimp-dev libmeshoptimizer-dev libstb-dev zlib1g-dev
+  libmeshoptimizer-dev libstb-dev zlib1g-dev
   libpango1.0-dev libcairo2-dev fontconfig fonts-dejavu-core fonts-liberation
   libglu1-mesa-dev
   libsnappy-dev nettle-dev libboost-dev librapidxml-dev libtinyxml-dev

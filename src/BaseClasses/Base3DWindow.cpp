@@ -183,6 +183,9 @@ void C_Base3DWindow::Frame()
             return;
         }
         SetTextureFilter();
+        // The occlusion surface was kept with the scene; the load run that
+        // follows rebuilds its device objects, and the pass comes back.
+        queue.Load(device);
         ShowLoadScreen();
         // Every resource has lost its device objects, however far a load
         // run that the loss interrupted had come: the run starts over.

@@ -7,7 +7,7 @@
 #include "BaseClasses/DataFile.h"
 #include "BaseClasses/ParameterString.h"
 #include "Common/CodePage.h"
-#include "Common/XmlNesting.h"
+#include "Common/XmlText.h"
 #include "Logger/Logger.h"
 #include "Render/Resources/D3DXSTRING.h"
 #include "ResourceManager/ResManager.h"
@@ -23,7 +23,7 @@ namespace {
 // deeper tree is either broken or hostile, and each level costs stack.
 constexpr int MaxModuleNesting = 64;
 // Element nesting that TinyXML is allowed to parse (its parser recurses).
-constexpr int MaxXmlNesting = VORTALEX::kMaxXmlNesting;
+constexpr int MaxXmlNesting = VORTALEX::xml::MaxElementNesting;
 
 std::wstring Attribute(const TiXmlElement* element, const char* name)
 {
@@ -54,36 +54,6 @@ void ApplyStatus(C_BaseObject* object, const TiXmlElement* element)
     object->SetStatus(C_BaseObject::Visible);
     const C_BaseObject::StatusObject status = StatusFromAttribute(element);
     if (status != C_BaseObject::Visible) object->SetStatus(status);
-}
-
-// The encoding named by the XML declaration, lower-cased; empty when none.
-std::string DeclaredEncoding(const std::string& bytes)
-{
-    std::size_t start = 0;
-    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) start = 3;
-    if (bytes.compare(start, 5, "<?xml") != 0) return std::string();
-    const std::size_t end = bytes.find("?>", start);
-    if (end == std::string::npos) return std::string();
-    const std::string declaration = bytes.substr(start, end - start);
-    const std::size_t key = declaration.find("encoding");
-    if (key == std::string::npos) return std::string();
-    std::size_t quote = declaration.find_first_of("\"'", key);
-    if (quote == std::string::npos) return std::string();
-    const std::size_t close = declaration.find(declaration[quote], quote + 1);
-    if (close == std::string::npos) return std::string();
-    std::string name = declaration.substr(quote + 1, close - quote - 1);
-    for (char& c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
-    return name;
-}
-
-// Module files come as Windows-1251 or UTF-8; TinyXML gets UTF-8.
-std::string ToUtf8Document(const std::string& bytes)
-{
-    const std::string encoding = DeclaredEncoding(bytes);
-    const bool cp1251 = encoding == "windows-1251" || encoding == "cp1251" || encoding == "cp-1251";
-    if (cp1251 || (encoding != "utf-8" && !VORTALEX::codepage::IsValidUtf8(bytes)))
-        return VORTALEX::codepage::ToUtf8(VORTALEX::codepage::FromCp1251(bytes));
-    return bytes;
 }
 
 void LogParseError(const std::wstring& path, const std::wstring& description, int row, int column)
@@ -167,9 +137,9 @@ void C_BaseModule::LoadFile(const std::wstring& path, int depth)
         return;
     }
 
-    const std::string text = ToUtf8Document(bytes);
+    const std::string text = VORTALEX::xml::ToUtf8Document(bytes);
     std::size_t where = 0;
-    if (VORTALEX::XmlElementNesting(std::string_view(text), MaxXmlNesting, where) > MaxXmlNesting) {
+    if (VORTALEX::xml::ElementNesting(text, MaxXmlNesting, where) > MaxXmlNesting) {
         int row = 1, column = 1;
         for (std::size_t i = 0; i < where; ++i) {
             if (text[i] == '\n') { ++row; column = 1; } else ++column;

@@ -30,8 +30,7 @@ C_BaseResource* C_ResManager::AddResource(const wchar_t* className, const wchar_
                                           const wchar_t* value)
 {
     std::wstring objectName = name ? name : L"";
-    if (objectName.empty() || objectName == L"Unknown")
-        objectName = L"Unknown" + std::to_wstring(s_UnknownCounter++);
+    if (objectName.empty() || objectName == L"Unknown") objectName = GenerateName();
 
     C_BaseResManager*& entry = m_ClassMap[className ? className : L""];
     if (entry) return entry->AddResource(objectName.c_str(), value);
@@ -57,6 +56,11 @@ C_BaseResource* C_ResManager::AddResource(const wchar_t* className, const wchar_
     Insert(manager);
     entry = manager;
     return resource;
+}
+
+std::wstring C_ResManager::GenerateName()
+{
+    return L"Unknown" + std::to_wstring(s_UnknownCounter++);
 }
 
 C_BaseResManager* C_ResManager::GetManager(const std::wstring& className) const
@@ -195,6 +199,16 @@ bool C_ResManager::Load(IDirect3DDevice9* device)
     }
     ++LoadIndex;
     return true;
+}
+
+bool C_ResManager::LoadsLater(C_BaseResource* resource) const
+{
+    if (!resource || CurrentDevice) return false;
+    C_BaseResManager* manager = GetManager(resource->GetClassName());
+    if (!manager) return false;
+    for (std::size_t i = 0; i < size(); ++i)
+        if ((*this)[i] == manager) return static_cast<int64_t>(i) >= static_cast<int64_t>(LoadIndex);
+    return false;
 }
 
 std::wstring C_ResManager::Progress() const

@@ -20,6 +20,10 @@ public:
 
     C_BaseResource* AddResource(const wchar_t* className, const wchar_t* name, const wchar_t* value);
 
+    // "Unknown%i" with the process-wide counter that unnamed resources take
+    // their names from (the counter moves on).
+    static std::wstring GenerateName();
+
     // The object of that name in that class's manager; a class without a
     // manager warns when `warn` is set.
     C_BaseResource* GetResource(const wchar_t* name, const wchar_t* className, bool warn);
@@ -62,6 +66,11 @@ public:
 
     // One load step; false when the run is finished.
     bool Load(IDirect3DDevice9* device);
+    // True while a load run is under way and the manager of `resource` has
+    // not finished its step yet, so the run will still load the resource.
+    // An object made late (by a script, or by an object of the same level
+    // whose manager came first) gets false and must be loaded by its maker.
+    bool LoadsLater(C_BaseResource* resource) const;
     std::wstring Progress() const;
 
     // Before a device reset: every resource lets go of its device objects

@@ -218,12 +218,31 @@ TEST_F(SettingsTest, ReplacedValuesAreNamedInOneWarning)
         s.CheckVideo();
         const std::wstring log = logger::Logger::Instance().MockText().substr(before);
         EXPECT_EQ(log,
-                  L"warning:\tНедопустимые значения в settings.xml заменены: Adapter -1 -> 0;\n"
-                  L"warning:\tНедопустимые значения в settings.xml заменены: CreateDeviceFlag 96 -> 64; "
-                  L"BackBufferWidth 0 -> 800; BackBufferHeight 100000 -> 600;\n");
+                  L"warning:\tНедопустимые значения в settings.xml заменены: Adapter -1 -> 0; "
+                  L"CreateDeviceFlag 96 -> 64; BackBufferWidth 0 -> 800; BackBufferHeight 100000 -> 600;\n");
         s.CheckVideo();
         EXPECT_EQ(logger::Logger::Instance().MockText().substr(before), log) << "sane values log nothing";
     });
+}
+
+// Every value is read as an integer and checked before it reaches a field,
+// so no enumeration field ever holds a value outside its type.
+TEST_F(SettingsTest, MinusOneInEveryKeyBecomesUsableValues)
+{
+    std::wstring entries;
+    for (const wchar_t* key : kKeys) entries += L"<entity name=\"" + std::wstring(key) + L"\" value=\"-1\"/>";
+    WriteVideo(entries);
+    const std::wstring log = Run([](C_Direct3D9Settings& s) {
+        EXPECT_EQ(s.AdapterType, D3DDEVTYPE_HAL);
+        EXPECT_EQ(s.PresentParameters.BackBufferFormat, D3DFMT_A8R8G8B8);
+        EXPECT_EQ(s.PresentParameters.MultiSampleType, D3DMULTISAMPLE_NONE);
+        EXPECT_EQ(s.PresentParameters.SwapEffect, D3DSWAPEFFECT_DISCARD);
+        EXPECT_EQ(s.PresentParameters.AutoDepthStencilFormat, D3DFMT_D24S8);
+    });
+    EXPECT_EQ(SavedVideo(), (std::vector<int>{0, 1, 64, 2, 800, 600, 21, 3, 0, 0, 1, 1, 1, 75, -1, 0, -2147483648}));
+    EXPECT_NE(log.find(L"MultiSampleType -1 -> 0;"), std::wstring::npos) << std::string(log.begin(), log.end());
+    EXPECT_NE(log.find(L"CreateDeviceFlag -1 -> 64;"), std::wstring::npos);
+    EXPECT_TRUE(g_boxes.empty());
 }
 
 TEST_F(SettingsTest, AnAdapterBeyondTheLastOneBecomesTheFirst)

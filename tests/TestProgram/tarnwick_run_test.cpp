@@ -195,7 +195,7 @@ TEST_F(TarnwickRun, TheDemoShowsItsTextsOverTheBackgroundAboveTwoLitViews)
     // The shipped demo folder, run as a user runs it.
     std::filesystem::copy(std::filesystem::path(TW_SOURCE_DIR) / "demo", program,
                           std::filesystem::copy_options::recursive | std::filesystem::copy_options::overwrite_existing);
-    ASSERT_EQ(Run(30), 0) << ReadAll(dir / "out.txt");
+    ASSERT_EQ(Run(60), 0) << ReadAll(dir / "out.txt");
     const Image shot = ReadPng(dir / "shot.png");
     ASSERT_EQ(shot.width, 800);
     ASSERT_EQ(shot.height, 600);
@@ -216,14 +216,24 @@ TEST_F(TarnwickRun, TheDemoShowsItsTextsOverTheBackgroundAboveTwoLitViews)
     EXPECT_GT(count(0, 0, 800, 90, exactly(0xFFD040u)), 1500) << "the title";
     EXPECT_GT(count(0, 84, 800, 138, exactly(0xE0E0E0u)), 400) << "the subtitle";
     EXPECT_GT(count(400, 138, 800, 180, exactly(0x80C0FFu)), 40) << "the footer";
+    EXPECT_GT(count(0, 138, 400, 180, exactly(0xA0E0A0u)), 40) << "the help on the keys";
     EXPECT_EQ(count(0, 180, 800, 600, exactly(0xFFD040u)), 0) << "no title inside a 3D view";
     EXPECT_EQ(count(0, 180, 800, 600, exactly(0xE0E0E0u)), 0) << "no subtitle inside a 3D view";
     EXPECT_EQ(count(0, 180, 800, 600, exactly(0x80C0FFu)), 0) << "no footer inside a 3D view";
 
+    // The walking view sees the sky above the horizon.
+    auto skyBlue = [](unsigned pixel) { return (pixel & 0xFF) > 150 && (pixel & 0xFF) > ((pixel >> 16) & 0xFF) + 30; };
+    EXPECT_GT(count(0, 180, 400, 330, skyBlue), 30000) << "the sky";
+    // The fountain glows white on the floor of the orbit view.
+    auto white = [](unsigned pixel) { return ((pixel >> 16) & 0xFF) > 200 && ((pixel >> 8) & 0xFF) > 200 && (pixel & 0xFF) > 200; };
+    EXPECT_GT(count(540, 400, 640, 480, white), 15) << "the particles";
+
     // Both views keep their scene's lights: an unlit view (the lights of
-    // another camera, or none) is far darker than these bounds.
-    auto bright = [](unsigned pixel) { return ((pixel >> 16) & 0xFF) > 150 || ((pixel >> 8) & 0xFF) > 150 || (pixel & 0xFF) > 150; };
-    EXPECT_GT(count(0, 180, 400, 600, bright), 1000) << "the left view is lit";
+    // another camera, or none) is far darker than these bounds. Below the
+    // horizon of the walking view, warm lit surfaces (bricks, the red and
+    // yellow boxes, the 3D title) stand out.
+    auto warm = [](unsigned pixel) { return ((pixel >> 16) & 0xFF) > 150 && ((pixel >> 16) & 0xFF) > (pixel & 0xFF) + 40; };
+    EXPECT_GT(count(0, 300, 400, 600, warm), 1000) << "the left view is lit";
     long sum = 0;
     for (int y = 180; y < 600; ++y)
         for (int x = 400; x < 800; ++x) {

@@ -177,6 +177,18 @@ void C_D3DXSTRING::C_AllStrings::MergePending()
                        });
 }
 
+void C_D3DXSTRING::C_AllStrings::SetLine(const std::wstring& line)
+{
+    // A line still waiting may hold the descriptor.
+    if (!m_Pending.empty()) MergePending();
+    const std::wstring text = StripLineBreaks(line);
+    if (text.find(L'=') != std::wstring::npos && Search(C_DescriptorString::GetDescriptor(text))) {
+        (*this)[GetPosition()]->String = C_DescriptorString::GetString(text);
+        return;
+    }
+    AddLine(line);
+}
+
 std::wstring C_D3DXSTRING::C_AllStrings::Lookup(const std::wstring& descriptor)
 {
     if (!m_Pending.empty()) MergePending();

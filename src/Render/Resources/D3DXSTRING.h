@@ -56,6 +56,10 @@ public:
         // entry unless its descriptor is present already (the first
         // definition stays).
         void AddLine(const std::wstring& line);
+        // The same, but a descriptor that is present gets the new string:
+        // for texts that an object computes from its own values each time
+        // it loads.
+        void SetLine(const std::wstring& line);
 
         // The string of a descriptor, or empty.
         std::wstring Lookup(const std::wstring& descriptor);

@@ -14,7 +14,7 @@
 #include "Common/CodePage.h"
 #include "Common/FilePath.h"
 #include "Common/StaleFiles.h"
-#include "Common/XmlNesting.h"
+#include "Common/XmlText.h"
 
 namespace VORTALEX::xml_parser {
 namespace {
@@ -124,9 +124,13 @@ void impRapidXML::Parse(std::wstring text, std::wstring_view source) {
     Document& doc = *document_;
     text = ResolveWideReferences(std::move(text));
     // RapidXml recurses once per nesting level, while parsing and printing:
-    // a file nested ever deeper would run the stack out.
+    // a file nested ever deeper would run the stack out. Markup is ASCII, so
+    // the nesting is measured on the text with every other character as 'x'.
+    std::string markup(text.size(), 'x');
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (text[i] >= 0 && text[i] < 0x80) markup[i] = static_cast<char>(text[i]);
     std::size_t tooDeep = 0;
-    if (XmlElementNesting(std::wstring_view(text), kMaxXmlNesting, tooDeep) > kMaxXmlNesting) {
+    if (xml::ElementNesting(markup, xml::MaxElementNesting, tooDeep) > xml::MaxElementNesting) {
         const auto line = 1 + std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(tooDeep), L'\n');
         std::wstring detail(source);
         detail += L'(';

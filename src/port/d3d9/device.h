@@ -188,6 +188,9 @@ public:
     HRESULT GetSurfaceLevel(UINT level, IDirect3DSurface9** surface) override;
     HRESULT LockRect(UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) override;
     HRESULT UnlockRect(UINT level) override;
+    // LockRect; with anyPool, video-memory levels too (render targets read
+    // back first), for the port's own writers.
+    HRESULT LockLevel(UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags, bool anyPool);
 
     GLuint Name() const { return m_name; }
     const PortFormatInfo& Info() const { return *m_info; }
@@ -339,6 +342,7 @@ public:
     void TextureDestroyed(PortTexture* texture);
     void BufferDestroyed(GLuint name);
     void ForceLoss() { m_lostState = 1; }
+    void SetOcclusionQueriesAvailable(bool available) { m_noOcclusionQueries = !available; }
     bool ReadBackBuffer(std::vector<uint32_t>& argb, UINT& width, UINT& height);
     // Reads a render-target surface into memory laid out as Direct3D's rows.
     bool ReadSurface(PortSurface* surface, std::vector<uint8_t>& out, UINT pitch);
@@ -349,6 +353,13 @@ public:
     void BindTextureForUpload(GLuint name);
     bool DeviceLost() const { return m_lostState != 0; }
     uint64_t DrawCalls() const { return m_totalDraws; }
+    // Vertex and index data sent to OpenGL by buffer unlocks.
+    void CountBufferUpload(UINT bytes) {
+        ++m_bufferUploads;
+        m_bufferUploadBytes += bytes;
+    }
+    uint64_t BufferUploads() const { return m_bufferUploads; }
+    uint64_t BufferUploadBytes() const { return m_bufferUploadBytes; }
     uint64_t Triangles() const { return m_totalTriangles; }
     void WriteRunOutputs();
     size_t ProgramCount() const { return m_programs.size(); }
@@ -429,6 +440,7 @@ private:
     bool m_inScene = false;
     int m_lostState = 0;  // 0 operational, 1 lost, 2 lost and restorable (not reset)
     bool m_forcedLoss = false;
+    bool m_noOcclusionQueries = false;  // acts as a device without them (tests)
     int m_defaultResources = 0;
 
     // Swap chain.
@@ -443,6 +455,7 @@ private:
     PortSurface* m_depthStencil = nullptr;
     std::vector<FboEntry> m_fbos;
     bool m_flipped = false;
+    PortSurface* m_boundColor = nullptr;  // colour surface of the framebuffer bound last
     UINT m_targetWidth = 0, m_targetHeight = 0;
     bool m_hasDepth = false, m_hasStencil = false;
 
@@ -501,6 +514,7 @@ private:
 
     // Statistics and run outputs.
     uint64_t m_totalDraws = 0, m_totalTriangles = 0;
+    uint64_t m_bufferUploads = 0, m_bufferUploadBytes = 0;
     uint64_t m_frameDraws = 0, m_frameTriangles = 0;
     std::vector<double> m_frameTimes;
     std::vector<uint64_t> m_drawsPerFrame, m_trianglesPerFrame;

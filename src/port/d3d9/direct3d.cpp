@@ -274,6 +274,8 @@ private:
 
 }  // namespace
 
+constexpr DWORD kMaxTextureSize = 8192;
+
 void PortFillCaps(const PortGLCaps& gl, UINT adapter, D3DDEVTYPE type, D3DCAPS9& caps) {
     std::memset(&caps, 0, sizeof(caps));
     caps.DeviceType = type;
@@ -310,9 +312,13 @@ void PortFillCaps(const PortGLCaps& gl, UINT adapter, D3DDEVTYPE type, D3DCAPS9&
     if (gl.mirrorClamp) caps.TextureAddressCaps |= D3DPTADDRESSCAPS_MIRRORONCE;
     caps.LineCaps = D3DLINECAPS_TEXTURE | D3DLINECAPS_ZTEST | D3DLINECAPS_BLEND | D3DLINECAPS_ALPHACMP |
                     D3DLINECAPS_FOG;
-    caps.MaxTextureWidth = caps.MaxTextureHeight = static_cast<DWORD>(gl.maxTextureSize);
+    // Direct3D 9-class limits even where GL allows more: D3DX then scales
+    // larger images down on load, as on the hardware the engine was made
+    // for, and no texture can claim gigabytes.
+    const DWORD maxTexture = std::min<DWORD>(static_cast<DWORD>(gl.maxTextureSize), kMaxTextureSize);
+    caps.MaxTextureWidth = caps.MaxTextureHeight = maxTexture;
     caps.MaxTextureRepeat = 8192;
-    caps.MaxTextureAspectRatio = static_cast<DWORD>(gl.maxTextureSize);
+    caps.MaxTextureAspectRatio = maxTexture;
     caps.MaxAnisotropy = static_cast<DWORD>(gl.maxAnisotropy);
     caps.MaxVertexW = 1e10f;
     caps.GuardBandLeft = caps.GuardBandTop = -32768.0f;

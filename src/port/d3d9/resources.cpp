@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "port/d3d9/device.h"
+#include "port/d3dx9/wingdi.h"
 #include "port/win32/portlog.h"
 
 UINT PortFvfSize(DWORD fvf) {
@@ -112,6 +113,7 @@ HRESULT PortBufferCore::Unlock() {
         } else {
             glBufferSubData(GL_COPY_WRITE_BUFFER, begin, length, m_data.data() + begin);
         }
+        m_device->CountBufferUpload(length);
         OnUploaded(begin, begin + length);
     } else if (m_dirtyEnd > m_dirtyBegin) {
         OnUploaded(m_dirtyBegin, m_dirtyEnd);
@@ -330,11 +332,15 @@ std::vector<uint8_t>& PortTexture::LevelMemory(UINT level) {
 }
 
 HRESULT PortTexture::LockRect(UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) {
+    return LockLevel(level, locked, rect, flags, false);
+}
+
+HRESULT PortTexture::LockLevel(UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags, bool anyPool) {
     if (!locked || level >= m_levels.size()) return D3DERR_INVALIDCALL;
     locked->pBits = nullptr;
     locked->Pitch = 0;
     // Video-memory textures are lockable only when dynamic, as in Direct3D.
-    if (m_pool == D3DPOOL_DEFAULT && !(m_usage & D3DUSAGE_DYNAMIC)) return D3DERR_INVALIDCALL;
+    if (!anyPool && m_pool == D3DPOOL_DEFAULT && !(m_usage & D3DUSAGE_DYNAMIC)) return D3DERR_INVALIDCALL;
     Level& l = m_levels[level];
     if (l.locked) return D3DERR_INVALIDCALL;
     RECT r = rect ? *rect : RECT{0, 0, static_cast<LONG>(l.width), static_cast<LONG>(l.height)};
@@ -401,7 +407,10 @@ PortSurface::PortSurface(PortDevice* device, Kind kind, UINT width, UINT height,
 }
 
 PortSurface::~PortSurface() {
-    if (m_dc) cairo_surface_destroy(static_cast<cairo_surface_t*>(m_dc));
+    if (m_dc) {
+        d3dx::gdi::detachSurface(reinterpret_cast<HDC>(m_dc));
+        cairo_surface_destroy(static_cast<cairo_surface_t*>(m_dc));
+    }
     if (m_device) {
         m_device->SurfaceDestroyed(this);
         if (m_renderbuffer && m_device->Activate()) glDeleteRenderbuffers(1, &m_renderbuffer);
@@ -495,7 +504,10 @@ HRESULT PortSurface::GetDC(HDC* hdc) {
     else if (m_format == D3DFMT_R5G6B5) format = CAIRO_FORMAT_RGB16_565;
     else return D3DERR_INVALIDCALL;
     D3DLOCKED_RECT locked;
-    HRESULT hr = LockRect(&locked, nullptr, 0);
+    // Render-target textures hand out their drawn picture too: GDI drawing
+    // into off-screen surfaces (text panels) is what the engine uses them for.
+    const bool targetLevel = m_kind == Kind::TextureLevel && m_texture->IsRenderTarget();
+    HRESULT hr = targetLevel ? m_texture->LockLevel(m_level, &locked, nullptr, 0, true) : LockRect(&locked, nullptr, 0);
     if (FAILED(hr)) return hr;
     // Cairo's ARGB32 is the same 32-bit native-endian layout as A8R8G8B8.
     cairo_surface_t* surface = cairo_image_surface_create_for_data(static_cast<unsigned char*>(locked.pBits), format,
@@ -507,13 +519,15 @@ HRESULT PortSurface::GetDC(HDC* hdc) {
         return D3DERR_INVALIDCALL;
     }
     m_dc = surface;
-    *hdc = reinterpret_cast<HDC>(surface);
+    // GDI calls draw into the context while it is out.
+    *hdc = d3dx::gdi::attachSurface(surface);
     return D3D_OK;
 }
 
 HRESULT PortSurface::ReleaseDC(HDC hdc) {
     if (!m_dc || reinterpret_cast<void*>(hdc) != m_dc) return D3DERR_INVALIDCALL;
     cairo_surface_t* surface = static_cast<cairo_surface_t*>(m_dc);
+    d3dx::gdi::detachSurface(hdc);
     cairo_surface_flush(surface);
     cairo_surface_destroy(surface);
     m_dc = nullptr;

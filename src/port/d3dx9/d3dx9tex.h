@@ -63,18 +63,30 @@ struct PALETTEENTRY {
 };
 #endif
 
-// Describes an image file without decoding its pixels.
+// Describes an image file without decoding its pixels. A cube map or volume
+// DDS is reported as D3DRTYPE_CUBETEXTURE or D3DRTYPE_VOLUMETEXTURE.
 HRESULT D3DXGetImageInfoFromFileInMemory(LPCVOID data, UINT size, D3DXIMAGE_INFO* info);
+HRESULT D3DXGetImageInfoFromFileW(LPCWSTR file, D3DXIMAGE_INFO* info);
+HRESULT D3DXGetImageInfoFromFileA(LPCSTR file, D3DXIMAGE_INFO* info);
+#define D3DXGetImageInfoFromFile D3DXGetImageInfoFromFileW
 
 // An empty texture. Sizes of 0 or D3DX_DEFAULT become 256, mip levels of 0 or
 // D3DX_DEFAULT a full chain, D3DFMT_UNKNOWN becomes D3DFMT_A8R8G8B8.
 HRESULT D3DXCreateTexture(IDirect3DDevice9* device, UINT width, UINT height, UINT mipLevels, DWORD usage,
                           D3DFORMAT format, D3DPOOL pool, IDirect3DTexture9** texture);
 
+// Default size (the file's, rounded up to powers of two), a full mip chain and
+// the file's format. A cube map gives its first face, a volume its first slice.
 HRESULT D3DXCreateTextureFromFileInMemory(IDirect3DDevice9* device, LPCVOID data, UINT size,
                                           IDirect3DTexture9** texture);
+HRESULT D3DXCreateTextureFromFileW(IDirect3DDevice9* device, LPCWSTR file, IDirect3DTexture9** texture);
+HRESULT D3DXCreateTextureFromFileA(IDirect3DDevice9* device, LPCSTR file, IDirect3DTexture9** texture);
+#define D3DXCreateTextureFromFile D3DXCreateTextureFromFileW
 
-// Texels equal to a non-zero colorKey (ARGB) become transparent black.
+// Texels equal to a non-zero colorKey (ARGB) become transparent black. Sizes
+// beyond the device's largest texture are scaled down to it; images of more
+// texels than that largest texture are refused with E_OUTOFMEMORY before
+// they are decoded.
 HRESULT D3DXCreateTextureFromFileInMemoryEx(IDirect3DDevice9* device, LPCVOID data, UINT size, UINT width,
                                             UINT height, UINT mipLevels, DWORD usage, D3DFORMAT format, D3DPOOL pool,
                                             DWORD filter, DWORD mipFilter, D3DCOLOR colorKey,

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,6 +33,14 @@ std::string toUtf8(const wchar_t* text, size_t count) {
 
 // No text image is taller or wider than this.
 constexpr int kMaxImage = 4096;
+// Characters taller than this are drawn at this height: a line then still
+// holds eight characters within the largest text image, and a frame's text
+// is laid out in milliseconds, not seconds (a 10,000-pixel font would take
+// gigabytes and seconds per changing text).
+constexpr int kMaxCharHeight = kMaxImage / 8;
+// Text images kept at most, in bytes, besides the count limit: texts of a
+// huge font that change every frame must not fill memory.
+constexpr size_t kCacheBytes = 64u << 20;
 // Characters laid out at most: more could never show inside the image, and
 // laying out megabytes would stall the frame.
 constexpr size_t kMaxLaidOut = 16384;
@@ -93,6 +102,7 @@ void fontsChanged() { pango_cairo_font_map_set_default(nullptr); }
 // ---------------------------------------------------------------------------
 struct CachedText {
     IDirect3DTexture9* texture = nullptr;
+    size_t bytes = 0;            // of the texture
     int width = 0, height = 0;  // texel size of the text image
     int offsetX = 0, offsetY = 0; // image position inside the rectangle
     std::list<std::string>::iterator age;
@@ -107,7 +117,11 @@ public:
         while (n < LF_FACESIZE && desc.FaceName[n]) ++n;
         const std::string family = toUtf8(desc.FaceName, n);
         pango_font_description_set_family(description_, family.empty() ? "Sans" : family.c_str());
-        const int h = desc.Height < 0 ? -desc.Height : desc.Height > 0 ? (desc.Height * 4 + 2) / 5 : 16;
+        // Negative heights are character heights, positive ones cell heights.
+        const int64_t asked = desc.Height < 0   ? -(int64_t)desc.Height
+                              : desc.Height > 0 ? ((int64_t)desc.Height * 4 + 2) / 5
+                                                : 16;
+        const int h = (int)std::min<int64_t>(asked, kMaxCharHeight);
         pango_font_description_set_absolute_size(description_, h * PANGO_SCALE);
         lineHeight_ = h;
         const UINT weight = desc.Weight == FW_DONTCARE ? FW_NORMAL : std::clamp<UINT>(desc.Weight, 100, 1000);
@@ -156,6 +170,7 @@ private:
             if (entry.texture) entry.texture->Release();
         cache_.clear();
         ages_.clear();
+        cacheBytes_ = 0;
     }
     // Lays the text out; the layout belongs to the caller.
     PangoLayout* layout(cairo_t* cr, const std::string& utf8, int width, DWORD format) const {
@@ -185,6 +200,7 @@ private:
     int lineHeight_ = 16;
     std::unordered_map<std::string, CachedText> cache_;
     std::list<std::string> ages_; // most recently used first
+    size_t cacheBytes_ = 0;
     static constexpr size_t kCacheLimit = 256;
 };
 
@@ -251,6 +267,7 @@ CachedText* Font::render(const std::wstring& text, int rectW, int rectH, DWORD f
                 }
                 tex->UnlockRect(0);
                 entry.texture = tex;
+                entry.bytes = (size_t)texW * texH * 4;
             } else {
                 tex->Release();
             }
@@ -266,14 +283,16 @@ CachedText* Font::render(const std::wstring& text, int rectW, int rectH, DWORD f
     cairo_surface_destroy(scratch);
 
     // Bounded cache: a text that changes every frame must not grow it forever.
-    if (cache_.size() >= kCacheLimit) {
+    while (!ages_.empty() && (cache_.size() >= kCacheLimit || cacheBytes_ + entry.bytes > kCacheBytes)) {
         auto old = cache_.find(ages_.back());
         if (old != cache_.end()) {
             if (old->second.texture) old->second.texture->Release();
+            cacheBytes_ -= old->second.bytes;
             cache_.erase(old);
         }
         ages_.pop_back();
     }
+    cacheBytes_ += entry.bytes;
     ages_.push_front(key);
     entry.age = ages_.begin();
     return &cache_.emplace(std::move(key), entry).first->second;

@@ -122,36 +122,51 @@ std::vector<DWORD> pointRepsFromPositions(const MeshData& mesh, float epsilon) {
 
 void adjacencyFromPointReps(const std::vector<uint32_t>& indices, DWORD numFaces, const DWORD* reps,
                             DWORD* adjacency) {
-    // Directed edges (rep a -> rep b) sorted by key, then by face.
+    // Every edge between two different representatives, keyed by its
+    // undirected pair. An edge a -> b of one face is paired with an unpaired
+    // edge b -> a of another face, in face order; each edge is paired at most
+    // once, so the result is mutual even where more than two faces share an
+    // edge (the extra faces see an open edge there), for duplicated faces and
+    // for faces that fold onto themselves.
     struct Edge {
-        uint64_t key;
+        uint64_t key;     // low rep << 32 | high rep
         uint32_t face;
+        uint8_t corner;
+        bool forward;     // runs from the low rep to the high one
     };
+    std::fill(adjacency, adjacency + (size_t)numFaces * 3, kNoNeighbour);
     std::vector<Edge> edges;
     edges.reserve((size_t)numFaces * 3);
-    auto repOf = [&](uint32_t v) -> uint64_t { return reps[v]; };
     for (DWORD f = 0; f < numFaces; ++f)
         for (int k = 0; k < 3; ++k) {
-            const uint64_t a = repOf(indices[f * 3 + k]), b = repOf(indices[f * 3 + (k + 1) % 3]);
-            if (a != b) edges.push_back({(a << 32) | b, f});
+            const uint64_t a = reps[indices[f * 3 + k]], b = reps[indices[f * 3 + (k + 1) % 3]];
+            if (a == b) continue; // a collapsed edge has no neighbour
+            edges.push_back({a < b ? (a << 32 | b) : (b << 32 | a), f, (uint8_t)k, a < b});
         }
-    std::sort(edges.begin(), edges.end(),
-              [](const Edge& x, const Edge& y) { return x.key != y.key ? x.key < y.key : x.face < y.face; });
-    for (DWORD f = 0; f < numFaces; ++f)
-        for (int k = 0; k < 3; ++k) {
-            DWORD& out = adjacency[f * 3 + k];
-            out = kNoNeighbour;
-            const uint64_t a = repOf(indices[f * 3 + k]), b = repOf(indices[f * 3 + (k + 1) % 3]);
-            if (a == b) continue;
-            const uint64_t reverse = (b << 32) | a;
-            auto it = std::lower_bound(edges.begin(), edges.end(), reverse,
-                                       [](const Edge& e, uint64_t key) { return e.key < key; });
-            for (; it != edges.end() && it->key == reverse; ++it)
-                if (it->face != f) {
-                    out = it->face;
-                    break;
-                }
+    std::sort(edges.begin(), edges.end(), [](const Edge& x, const Edge& y) {
+        return x.key != y.key ? x.key < y.key : x.face != y.face ? x.face < y.face : x.corner < y.corner;
+    });
+    std::vector<const Edge*> forward, backward;
+    for (size_t i = 0; i < edges.size();) {
+        size_t j = i;
+        forward.clear();
+        backward.clear();
+        for (; j < edges.size() && edges[j].key == edges[i].key; ++j)
+            (edges[j].forward ? forward : backward).push_back(&edges[j]);
+        // Both lists are in face order; a face never becomes its own neighbour.
+        size_t b = 0;
+        for (size_t f = 0; f < forward.size() && b < backward.size(); ++f) {
+            if (backward[b]->face == forward[f]->face) {
+                if (b + 1 >= backward.size()) break;
+                std::swap(backward[b], backward[b + 1]);
+            }
+            const Edge& x = *forward[f];
+            const Edge& y = *backward[b++];
+            adjacency[(size_t)x.face * 3 + x.corner] = y.face;
+            adjacency[(size_t)y.face * 3 + y.corner] = x.face;
         }
+        i = j;
+    }
 }
 
 namespace {

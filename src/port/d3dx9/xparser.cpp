@@ -1,3 +1,7 @@
+// Reader of .x files. The file is read in two steps: first into a tree of data
+// objects, each one's members read as its template declares them (the
+// standard templates are known in advance, the file may declare more), then
+// the meshes, frames and materials of that tree become plain arrays.
 #include "port/d3dx9/xparser.h"
 
 #include <zlib.h>
@@ -8,24 +12,48 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <new>
 #include <stdexcept>
+#include <unordered_map>
 
 namespace d3dx::xfile {
 
 namespace {
 
 struct ParseError {};
+[[noreturn]] void fail() { throw ParseError{}; }
+
+struct Guid {
+    uint8_t bytes[16] = {};
+    bool operator==(const Guid& o) const { return std::memcmp(bytes, o.bytes, 16) == 0; }
+    bool operator<(const Guid& o) const { return std::memcmp(bytes, o.bytes, 16) < 0; }
+};
+
+bool equalsNoCase(const std::string& a, const char* b) {
+    size_t i = 0;
+    for (; i < a.size() && b[i]; ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'a' && x <= 'z') x = (char)(x - 32);
+        if (y >= 'a' && y <= 'z') y = (char)(y - 32);
+        if (x != y) return false;
+    }
+    return i == a.size() && !b[i];
+}
 
 // ---------------------------------------------------------------------------
 // Tokens of both encodings
 // ---------------------------------------------------------------------------
-enum class Tok { End, Name, String, Int, Float, Guid, OBrace, CBrace };
+enum class Tok {
+    End, Name, String, Number, Guid, OBrace, CBrace, OBracket, CBracket, OParen, CParen, OAngle, CAngle, Comma,
+    Semicolon, Dot
+};
 
 struct Token {
     Tok kind = Tok::End;
-    std::string text;
+    std::string text; // names and strings; binary keywords carry their word
     double number = 0.0;
+    Guid guid;
 };
 
 class Lexer {
@@ -36,7 +64,7 @@ public:
     Token next() {
         if (peeked_) {
             peeked_ = false;
-            return peek_;
+            return std::move(peek_);
         }
         return binary_ ? nextBinary() : nextText();
     }
@@ -47,182 +75,323 @@ public:
         }
         return peek_;
     }
+    // Next token that is not a separator (data values ignore them).
+    Token nextData() {
+        for (;;) {
+            Token t = next();
+            if (t.kind != Tok::Comma && t.kind != Tok::Semicolon) return t;
+        }
+    }
+    // The next data value as a number; most of a file is numbers, so the
+    // common spellings skip building tokens.
+    double number() {
+        if (!peeked_) {
+            if (binary_ && listLeft_ > 0) return nextBinary().number;
+            if (!binary_) {
+                while (p_ < end_ && (isSpace(*p_) || *p_ == ',' || *p_ == ';')) ++p_;
+                const uint8_t* start = p_;
+                if (p_ < end_ && (isDigit(*p_) || *p_ == '-' || *p_ == '.')) {
+                    while (p_ < end_ && isRunChar(*p_)) ++p_;
+                    double v;
+                    const auto [stop, ec] = std::from_chars(reinterpret_cast<const char*>(start),
+                                                            reinterpret_cast<const char*>(p_), v);
+                    if (ec == std::errc() && stop == reinterpret_cast<const char*>(p_) &&
+                        (isDigit(*start) || start + 1 < p_)) // "-" and "." alone are no numbers
+                        return v;
+                    p_ = start; // an unusual spelling: the full lexer decides
+                }
+            }
+        }
+        const Token t = nextData();
+        if (t.kind != Tok::Number) fail();
+        return t.number;
+    }
     // Upper bound of the values still in the file: no count may exceed it.
     size_t remainingValues() const {
         const size_t bytes = (size_t)(end_ - p_);
-        return binary_ ? listLeft_ + bytes / 4 : bytes / 1 + 1;
+        return binary_ ? listLeft_ + bytes / 4 + 1 : bytes + 1;
     }
 
 private:
-    static bool isSep(uint8_t c) { return c == ',' || c == ';' || c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+    // -- text ---------------------------------------------------------------
+    static bool isSpace(uint8_t c) {
+        return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v' || c == 0;
+    }
+    static bool isAlpha(uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c >= 0x80; }
+    static bool isDigit(uint8_t c) { return c >= '0' && c <= '9'; }
+    static bool isRunChar(uint8_t c) {
+        return isAlpha(c) || isDigit(c) || c == '-' || c == '+' || c == '.' || c == '#';
+    }
+    static int hexValue(uint8_t c) {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    }
+
+    Token punct(Tok kind) {
+        ++p_;
+        Token t;
+        t.kind = kind;
+        return t;
+    }
+
+    // "<3D82AB44-62DA-11CF-AB39-0020AF71E433>": stored as the binary form lays
+    // it out (a little-endian DWORD, two WORDs, then eight bytes).
+    Token textGuid() {
+        ++p_;
+        uint8_t digits[32];
+        int n = 0;
+        int groups[5] = {0, 0, 0, 0, 0};
+        int group = 0;
+        while (p_ < end_ && *p_ != '>') {
+            const uint8_t c = *p_++;
+            if (c == '-') {
+                if (++group > 4) fail();
+                continue;
+            }
+            if (isSpace(c)) continue;
+            const int h = hexValue(c);
+            if (h < 0 || n >= 32) fail();
+            digits[n++] = (uint8_t)h;
+            ++groups[group];
+        }
+        if (p_ >= end_ || n != 32 || group != 4 || groups[0] != 8 || groups[1] != 4 || groups[2] != 4 ||
+            groups[3] != 4)
+            fail();
+        ++p_;
+        Token t;
+        t.kind = Tok::Guid;
+        auto hex = [&](int from, int count) {
+            uint32_t v = 0;
+            for (int i = 0; i < count; ++i) v = v << 4 | digits[from + i];
+            return v;
+        };
+        const uint32_t d1 = hex(0, 8);
+        const uint16_t d2 = (uint16_t)hex(8, 4), d3 = (uint16_t)hex(12, 4);
+        std::memcpy(t.guid.bytes, &d1, 4);
+        std::memcpy(t.guid.bytes + 4, &d2, 2);
+        std::memcpy(t.guid.bytes + 6, &d3, 2);
+        for (int i = 0; i < 8; ++i) t.guid.bytes[8 + i] = (uint8_t)hex(16 + 2 * i, 2);
+        return t;
+    }
+
+    // A run of name and number characters: a number when all of it reads as
+    // one (MSVC's "1.#QNAN0" and "-1.#IND00" included), else a name.
+    Token textRun() {
+        const char* s = reinterpret_cast<const char*>(p_);
+        while (p_ < end_ && isRunChar(*p_)) ++p_;
+        const char* e = reinterpret_cast<const char*>(p_);
+        Token t;
+        const char* first = (*s == '+') ? s + 1 : s;
+        double v = 0.0;
+        // Numbers start with a digit or a dot ("inf" and "nan" are names here).
+        const bool numeric = first < e && (isDigit((uint8_t)*first) || *first == '.' ||
+                                           (*first == '-' && first + 1 < e && (isDigit((uint8_t)first[1]) || first[1] == '.')));
+        const auto [stop, ec] = numeric ? std::from_chars(first, e, v) : std::from_chars_result{first, std::errc::invalid_argument};
+        if (stop != first && (ec == std::errc() || ec == std::errc::result_out_of_range)) {
+            if (ec == std::errc::result_out_of_range) v = std::strtod(std::string(first, e).c_str(), nullptr);
+            if (stop == e) {
+                t.kind = Tok::Number;
+                t.number = v;
+                return t;
+            }
+            if (*stop == '#') {
+                const std::string tail(stop + 1, e);
+                const bool negative = *first == '-';
+                if (equalsNoCase(tail.substr(0, 3), "INF")) {
+                    t.kind = Tok::Number;
+                    t.number = negative ? -HUGE_VAL : HUGE_VAL;
+                    return t;
+                }
+                if (equalsNoCase(tail.substr(0, 4), "QNAN") || equalsNoCase(tail.substr(0, 4), "SNAN") ||
+                    equalsNoCase(tail.substr(0, 3), "IND")) {
+                    t.kind = Tok::Number;
+                    t.number = std::nan("");
+                    return t;
+                }
+            }
+        }
+        // Names may start with a digit ("3DSMaxRoot"), never with a sign or dot.
+        if (!isAlpha((uint8_t)*s) && !isDigit((uint8_t)*s)) fail();
+        t.kind = Tok::Name;
+        t.text.assign(s, e);
+        return t;
+    }
 
     Token nextText() {
         for (;;) {
-            while (p_ < end_ && (isSep(*p_) || *p_ == '[' || *p_ == ']' || *p_ == '(' || *p_ == ')')) ++p_;
+            while (p_ < end_ && isSpace(*p_)) ++p_;
             if (p_ >= end_) return {};
             if (*p_ == '#' || (*p_ == '/' && p_ + 1 < end_ && p_[1] == '/')) {
-                while (p_ < end_ && *p_ != '\n') ++p_;
+                while (p_ < end_ && *p_ != '\n' && *p_ != '\r') ++p_;
                 continue;
             }
             break;
         }
         const uint8_t c = *p_;
-        Token t;
-        if (c == '{') {
-            ++p_;
-            t.kind = Tok::OBrace;
-            return t;
-        }
-        if (c == '}') {
-            ++p_;
-            t.kind = Tok::CBrace;
-            return t;
-        }
-        if (c == '"') {
+        switch (c) {
+        case '{': return punct(Tok::OBrace);
+        case '}': return punct(Tok::CBrace);
+        case '[': return punct(Tok::OBracket);
+        case ']': return punct(Tok::CBracket);
+        case '(': return punct(Tok::OParen);
+        case ')': return punct(Tok::CParen);
+        case ',': return punct(Tok::Comma);
+        case ';': return punct(Tok::Semicolon);
+        case '<': return textGuid();
+        case '"': {
             const uint8_t* s = ++p_;
             while (p_ < end_ && *p_ != '"') ++p_;
-            if (p_ >= end_) throw ParseError{};
+            if (p_ >= end_) fail();
+            Token t;
             t.kind = Tok::String;
             t.text.assign(reinterpret_cast<const char*>(s), (size_t)(p_ - s));
             ++p_;
             return t;
         }
-        if (c == '<') {
-            while (p_ < end_ && *p_ != '>') ++p_;
-            if (p_ >= end_) throw ParseError{};
-            ++p_;
-            t.kind = Tok::Guid;
-            return t;
+        case '.':
+            if (p_ + 1 < end_ && isDigit(p_[1])) return textRun();
+            return punct(Tok::Dot);
+        default:
+            if (c != '#' && isRunChar(c)) return textRun();
+            fail();
         }
-        if ((c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.') {
-            const uint8_t* s = p_;
-            bool integral = true;
-            while (p_ < end_) {
-                const uint8_t d = *p_;
-                if ((d >= '0' && d <= '9') || d == '-' || d == '+') {
-                } else if (d == '.' || d == 'e' || d == 'E') {
-                    integral = false;
-                } else {
-                    break;
-                }
-                ++p_;
-            }
-            const char* first = reinterpret_cast<const char*>(s);
-            const char* last = reinterpret_cast<const char*>(p_);
-            if (first < last && *first == '+') ++first; // from_chars takes no plus sign
-            const auto [stop, ec] = std::from_chars(first, last, t.number);
-            if (ec != std::errc() || stop == first) {
-                if (ec != std::errc::result_out_of_range) throw ParseError{};
-                t.number = (*first == '-') ? -HUGE_VAL : HUGE_VAL;
-            }
-            t.kind = integral ? Tok::Int : Tok::Float;
-            return t;
-        }
-        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c >= 0x80) {
-            const uint8_t* s = p_;
-            while (p_ < end_ && ((*p_ >= 'A' && *p_ <= 'Z') || (*p_ >= 'a' && *p_ <= 'z') ||
-                                 (*p_ >= '0' && *p_ <= '9') || *p_ == '_' || *p_ == '-' || *p_ == '.' || *p_ >= 0x80))
-                ++p_;
-            t.kind = Tok::Name;
-            t.text.assign(reinterpret_cast<const char*>(s), (size_t)(p_ - s));
-            return t;
-        }
-        throw ParseError{};
     }
 
+    // -- binary -------------------------------------------------------------
     uint32_t u32() {
-        if (end_ - p_ < 4) throw ParseError{};
+        if (end_ - p_ < 4) fail();
         uint32_t v;
         std::memcpy(&v, p_, 4);
         p_ += 4;
         return v;
     }
     uint16_t u16() {
-        if (end_ - p_ < 2) throw ParseError{};
+        if (end_ - p_ < 2) fail();
         uint16_t v;
         std::memcpy(&v, p_, 2);
         p_ += 2;
         return v;
     }
 
+    static const char* keyword(uint16_t token) {
+        switch (token) {
+        case 31: return "template";
+        case 40: return "WORD";
+        case 41: return "DWORD";
+        case 42: return "FLOAT";
+        case 43: return "DOUBLE";
+        case 44: return "CHAR";
+        case 45: return "UCHAR";
+        case 46: return "SWORD";
+        case 47: return "SDWORD";
+        case 48: return "VOID";
+        case 49: return "STRING"; // TOKEN_LPSTR
+        case 50: return "UNICODE";
+        case 51: return "CSTRING";
+        case 52: return "array";
+        default: return nullptr;
+        }
+    }
+
     Token nextBinary() {
         Token t;
         if (listLeft_ > 0) {
             --listLeft_;
-            if (listFloat_) {
-                if (doubles_) {
-                    if (end_ - p_ < 8) throw ParseError{};
-                    double d;
-                    std::memcpy(&d, p_, 8);
-                    p_ += 8;
-                    t.number = d;
-                } else {
-                    float f;
-                    const uint32_t bits = u32();
-                    std::memcpy(&f, &bits, 4);
-                    t.number = f;
-                }
-                t.kind = Tok::Float;
-            } else {
+            t.kind = Tok::Number;
+            if (!listFloat_) {
                 t.number = u32();
-                t.kind = Tok::Int;
+            } else if (doubles_) {
+                if (end_ - p_ < 8) fail();
+                double d;
+                std::memcpy(&d, p_, 8);
+                p_ += 8;
+                t.number = d;
+            } else {
+                float f;
+                const uint32_t bits = u32();
+                std::memcpy(&f, &bits, 4);
+                t.number = f;
             }
             return t;
         }
         for (;;) {
             if (p_ >= end_) return {};
+            // Padding some writers leave at the end of the file.
+            if (end_ - p_ < 2) {
+                p_ = end_;
+                return {};
+            }
             const uint16_t token = u16();
             switch (token) {
-            case 1: { // name
+            case 1: { // TOKEN_NAME: count, bytes
                 const uint32_t n = u32();
-                if (n > (size_t)(end_ - p_)) throw ParseError{};
+                if (n > (size_t)(end_ - p_)) fail();
                 t.kind = Tok::Name;
                 t.text.assign(reinterpret_cast<const char*>(p_), n);
                 p_ += n;
                 return t;
             }
-            case 2: { // string, then its terminator
+            case 2: { // TOKEN_STRING: count, bytes, then a separator token
                 const uint32_t n = u32();
-                if (n > (size_t)(end_ - p_)) throw ParseError{};
+                if (n > (size_t)(end_ - p_)) fail();
                 t.kind = Tok::String;
                 t.text.assign(reinterpret_cast<const char*>(p_), n);
                 p_ += n;
-                u32();
+                // Strings may carry a terminating NUL inside their count.
+                while (!t.text.empty() && t.text.back() == '\0') t.text.pop_back();
+                if (end_ - p_ >= 2) {
+                    uint16_t sep;
+                    std::memcpy(&sep, p_, 2);
+                    if (sep == 19 || sep == 20) {
+                        p_ += 2;
+                        // Writers that store the separator as a DWORD leave a zero
+                        // word, which is no token.
+                        if (end_ - p_ >= 2 && p_[0] == 0 && p_[1] == 0) p_ += 2;
+                    }
+                }
                 return t;
             }
-            case 3: // integer
-                t.kind = Tok::Int;
+            case 3: // TOKEN_INTEGER
+                t.kind = Tok::Number;
                 t.number = u32();
                 return t;
-            case 5: // GUID
-                if (end_ - p_ < 16) throw ParseError{};
+            case 5: // TOKEN_GUID: DWORD, WORD, WORD, 8 bytes
+                if (end_ - p_ < 16) fail();
+                std::memcpy(t.guid.bytes, p_, 16);
                 p_ += 16;
                 t.kind = Tok::Guid;
                 return t;
-            case 6:
-            case 7: {
+            case 6:   // TOKEN_INTEGER_LIST
+            case 7: { // TOKEN_FLOAT_LIST
                 const uint32_t n = u32();
-                const size_t each = token == 6 ? 4 : (doubles_ ? 8 : 4);
-                if ((uint64_t)n * each > (uint64_t)(end_ - p_)) throw ParseError{};
+                const size_t each = (token == 7 && doubles_) ? 8 : 4;
+                if ((uint64_t)n * each > (uint64_t)(end_ - p_)) fail();
                 listFloat_ = token == 7;
                 listLeft_ = n;
                 if (n == 0) continue;
                 return nextBinary();
             }
-            case 0x0A: t.kind = Tok::OBrace; return t;
-            case 0x0B: t.kind = Tok::CBrace; return t;
-            case 0x1F: t.kind = Tok::Name; t.text = "template"; return t;
+            case 10: t.kind = Tok::OBrace; return t;
+            case 11: t.kind = Tok::CBrace; return t;
+            case 12: t.kind = Tok::OParen; return t;
+            case 13: t.kind = Tok::CParen; return t;
+            case 14: t.kind = Tok::OBracket; return t;
+            case 15: t.kind = Tok::CBracket; return t;
+            case 16: t.kind = Tok::OAngle; return t;
+            case 17: t.kind = Tok::CAngle; return t;
+            case 18: t.kind = Tok::Dot; return t;
+            case 19: t.kind = Tok::Comma; return t;
+            case 20: t.kind = Tok::Semicolon; return t;
             default:
-                // Punctuation and the primitive type words of templates.
-                if ((token >= 0x0C && token <= 0x14) || (token >= 0x28 && token <= 0x34)) {
-                    if (token >= 0x28) {
-                        t.kind = Tok::Name;
-                        t.text = "type";
-                        return t;
-                    }
-                    continue;
+                if (const char* word = keyword(token)) {
+                    t.kind = Tok::Name;
+                    t.text = word;
+                    return t;
                 }
-                throw ParseError{};
+                if (token == 0 && p_ >= end_) return {};
+                fail();
             }
         }
     }
@@ -237,7 +406,394 @@ private:
 };
 
 // ---------------------------------------------------------------------------
-// Parser of the standard templates
+// Templates
+// ---------------------------------------------------------------------------
+enum class Prim { None, Number, String };
+
+struct Dim {
+    uint32_t fixed = 0;
+    int member = -1; // earlier member holding the size, or -1 for a fixed size
+};
+
+struct Member {
+    Prim prim = Prim::None; // None: a template named by type
+    std::string type;
+    std::string name;
+    std::vector<Dim> dims;
+};
+
+struct Template {
+    std::string name;
+    Guid guid;
+    bool hasGuid = false;
+    std::vector<Member> members;
+    enum class Kind { Closed, Open, Restricted } kind = Kind::Closed;
+    std::vector<std::string> allowed;
+};
+
+Prim primitive(const std::string& word) {
+    static const char* const numbers[] = {"WORD", "DWORD", "FLOAT", "DOUBLE", "CHAR", "UCHAR", "BYTE",
+                                          "SWORD", "SDWORD", "ULONGLONG"};
+    for (const char* n : numbers)
+        if (equalsNoCase(word, n)) return Prim::Number;
+    if (equalsNoCase(word, "STRING") || equalsNoCase(word, "LPSTR") || equalsNoCase(word, "CSTRING") ||
+        equalsNoCase(word, "UNICODE"))
+        return Prim::String;
+    return Prim::None;
+}
+
+// The templates D3DX knows before reading a file: the standard ones and the
+// skinning, declaration and effect extensions that exporters write.
+const char kStandardTemplates[] = R"(xof 0302txt 0032
+template Header { <3D82AB43-62DA-11CF-AB39-0020AF71E433> WORD major; WORD minor; DWORD flags; }
+template Vector { <3D82AB5E-62DA-11CF-AB39-0020AF71E433> FLOAT x; FLOAT y; FLOAT z; }
+template Coords2d { <F6F23F44-7686-11CF-8F52-0040333594A3> FLOAT u; FLOAT v; }
+template Matrix4x4 { <F6F23F45-7686-11CF-8F52-0040333594A3> array FLOAT matrix[16]; }
+template ColorRGBA { <35FF44E0-6C7C-11CF-8F52-0040333594A3> FLOAT red; FLOAT green; FLOAT blue; FLOAT alpha; }
+template ColorRGB { <D3E16E81-7835-11CF-8F52-0040333594A3> FLOAT red; FLOAT green; FLOAT blue; }
+template IndexedColor { <1630B820-7842-11CF-8F52-0040333594A3> DWORD index; ColorRGBA indexColor; }
+template Boolean { <4885AE61-78E8-11CF-8F52-0040333594A3> WORD truefalse; }
+template Boolean2d { <4885AE63-78E8-11CF-8F52-0040333594A3> Boolean u; Boolean v; }
+template MaterialWrap { <4885AE60-78E8-11CF-8F52-0040333594A3> Boolean u; Boolean v; }
+template TextureFilename { <A42790E1-7810-11CF-8F52-0040333594A3> STRING filename; }
+template Material { <3D82AB4D-62DA-11CF-AB39-0020AF71E433>
+  ColorRGBA faceColor; FLOAT power; ColorRGB specularColor; ColorRGB emissiveColor; [...] }
+template MeshFace { <3D82AB5F-62DA-11CF-AB39-0020AF71E433>
+  DWORD nFaceVertexIndices; array DWORD faceVertexIndices[nFaceVertexIndices]; }
+template MeshFaceWraps { <4885AE62-78E8-11CF-8F52-0040333594A3>
+  DWORD nFaceWrapValues; array Boolean2d faceWrapValues[nFaceWrapValues]; }
+template MeshTextureCoords { <F6F23F40-7686-11CF-8F52-0040333594A3>
+  DWORD nTextureCoords; array Coords2d textureCoords[nTextureCoords]; }
+template MeshMaterialList { <F6F23F42-7686-11CF-8F52-0040333594A3>
+  DWORD nMaterials; DWORD nFaceIndexes; array DWORD faceIndexes[nFaceIndexes]; [Material] }
+template MeshNormals { <F6F23F43-7686-11CF-8F52-0040333594A3>
+  DWORD nNormals; array Vector normals[nNormals]; DWORD nFaceNormals; array MeshFace faceNormals[nFaceNormals]; }
+template MeshVertexColors { <1630B821-7842-11CF-8F52-0040333594A3>
+  DWORD nVertexColors; array IndexedColor vertexColors[nVertexColors]; }
+template Mesh { <3D82AB44-62DA-11CF-AB39-0020AF71E433>
+  DWORD nVertices; array Vector vertices[nVertices]; DWORD nFaces; array MeshFace faces[nFaces]; [...] }
+template FrameTransformMatrix { <F6F23F41-7686-11CF-8F52-0040333594A3> Matrix4x4 frameMatrix; }
+template Frame { <3D82AB46-62DA-11CF-AB39-0020AF71E433> [...] }
+template FloatKeys { <10DD46A9-775B-11CF-8F52-0040333594A3> DWORD nValues; array FLOAT values[nValues]; }
+template TimedFloatKeys { <F406B180-7B3B-11CF-8F52-0040333594A3> DWORD time; FloatKeys tfkeys; }
+template AnimationKey { <10DD46A8-775B-11CF-8F52-0040333594A3>
+  DWORD keyType; DWORD nKeys; array TimedFloatKeys keys[nKeys]; }
+template AnimationOptions { <E2BF56C0-840F-11CF-8F52-0040333594A3> DWORD openclosed; DWORD positionquality; }
+template Animation { <3D82AB4F-62DA-11CF-AB39-0020AF71E433> [...] }
+template AnimationSet { <3D82AB50-62DA-11CF-AB39-0020AF71E433> [Animation] }
+template AnimTicksPerSecond { <9E415A43-7BA6-4A73-8743-B73D47E88476> DWORD AnimTicksPerSecond; }
+template XSkinMeshHeader { <3CF169CE-FF7C-44AB-93C0-F78F62D172E2>
+  WORD nMaxSkinWeightsPerVertex; WORD nMaxSkinWeightsPerFace; WORD nBones; }
+template SkinWeights { <6F0D123B-BAD2-4167-A0D0-80224F25FABB>
+  STRING transformNodeName; DWORD nWeights; array DWORD vertexIndices[nWeights]; array FLOAT weights[nWeights];
+  Matrix4x4 matrixOffset; }
+template VertexDuplicationIndices { <B8D65549-D7C9-4995-89CF-53A9A8B031E3>
+  DWORD nIndices; DWORD nOriginalVertices; array DWORD indices[nIndices]; }
+template FaceAdjacency { <A64C844A-E282-4756-8B80-250CDE04398C> DWORD nIndices; array DWORD indices[nIndices]; }
+template VertexElement { <F752461C-1E23-48F6-B9F8-8350850F336F> DWORD Type; DWORD Method; DWORD Usage; DWORD UsageIndex; }
+template DeclData { <BF22E553-292C-4781-9FEA-62BD554BDD93>
+  DWORD nElements; array VertexElement Elements[nElements]; DWORD nDWords; array DWORD data[nDWords]; }
+template FVFData { <B6E70A0E-8EF9-4E83-94AD-ECC8B0C04897> DWORD dwFVF; DWORD nDWords; array DWORD data[nDWords]; }
+template EffectFloats { <F1CFE2B3-0DE3-4E28-AFA1-155A750A282D> DWORD nFloats; array FLOAT Floats[nFloats]; }
+template EffectString { <D55B097E-BDB6-4C52-B03D-6051C89D0E42> STRING Value; }
+template EffectDWord { <622C0ED0-956E-4DA9-908A-2AF94F3CE716> DWORD Value; }
+template EffectParamFloats { <3014B9A0-62F5-478C-9B86-E4AC9F4E418B>
+  STRING ParamName; DWORD nFloats; array FLOAT Floats[nFloats]; }
+template EffectParamString { <1DBC4C88-94C1-46EE-9076-2C28818C9481> STRING ParamName; STRING Value; }
+template EffectParamDWord { <E13963BC-AE51-4C5D-B00F-CFA3A9D97CE5> STRING ParamName; DWORD Value; }
+template EffectInstance { <E331F7E4-0559-4CC2-8E99-1CEC1657928F> STRING EffectFilename; [...] }
+)";
+
+// ---------------------------------------------------------------------------
+// Data objects
+// ---------------------------------------------------------------------------
+struct Object;
+
+// A child is an object or a reference to a named (or identified) one.
+struct Child {
+    std::unique_ptr<Object> object;
+    std::string refName;
+    Guid refGuid;
+    bool refHasGuid = false;
+};
+
+struct Object {
+    std::string type, name;
+    Guid guid;
+    bool hasGuid = false;
+    bool known = false;          // members read by a template
+    std::vector<double> numbers; // every number of the members, in order
+    std::vector<std::string> strings;
+    std::vector<Child> children;
+};
+
+class Reader {
+public:
+    explicit Reader(Lexer& lex) : lex_(&lex) {}
+
+    // Declarations of a template-only file (the standard set).
+    void declareAll(Lexer& lex) {
+        Lexer* saved = lex_;
+        lex_ = &lex;
+        while (lex_->peek().kind != Tok::End) {
+            const Token t = lex_->next();
+            if (t.kind != Tok::Name || t.text != "template") fail();
+            declaration();
+        }
+        lex_ = saved;
+    }
+
+    void run(std::vector<std::unique_ptr<Object>>& top) {
+        for (;;) {
+            const Token& t = lex_->peek();
+            if (t.kind == Tok::End) return;
+            if (t.kind == Tok::Comma || t.kind == Tok::Semicolon) {
+                lex_->next();
+                continue;
+            }
+            if (t.kind == Tok::OBrace) { // a reference outside any object means nothing
+                lex_->next();
+                reference();
+                continue;
+            }
+            if (t.kind != Tok::Name) fail();
+            Token name = lex_->next();
+            if (name.text == "template") {
+                declaration();
+                continue;
+            }
+            top.push_back(object(name.text, 0));
+        }
+    }
+
+private:
+    Token expect(Tok kind) {
+        Token t = lex_->next();
+        if (t.kind != kind) fail();
+        return t;
+    }
+
+    const Template* find(const std::string& name) const {
+        auto it = templates_.find(name);
+        if (it != templates_.end()) return &it->second;
+        // Exporters differ in the case of a few names ("TextureFileName").
+        for (const auto& [key, t] : templates_)
+            if (key.size() == name.size() && equalsNoCase(key, name.c_str())) return &t;
+        return nullptr;
+    }
+
+    // template Name { <GUID> members [restriction] }
+    void declaration() {
+        Template t;
+        t.name = expect(Tok::Name).text;
+        expect(Tok::OBrace);
+        if (lex_->peek().kind == Tok::Guid) {
+            t.guid = lex_->next().guid;
+            t.hasGuid = true;
+        }
+        for (;;) {
+            Token tok = lex_->next();
+            if (tok.kind == Tok::CBrace) break;
+            if (tok.kind == Tok::Semicolon || tok.kind == Tok::Comma) continue;
+            if (tok.kind == Tok::OBracket) {
+                restriction(t);
+                expect(Tok::CBrace);
+                break;
+            }
+            if (tok.kind != Tok::Name) fail();
+            member(t, tok.text);
+        }
+        templates_[t.name] = std::move(t);
+        // Redeclaring a template changes what earlier checks found.
+        resolved_.clear();
+        minimum_.clear();
+    }
+
+    void member(Template& t, const std::string& first) {
+        Member m;
+        const bool isArray = first == "array";
+        m.type = isArray ? expect(Tok::Name).text : first;
+        m.prim = primitive(m.type);
+        if (isArray) {
+            m.name = expect(Tok::Name).text;
+            if (lex_->peek().kind != Tok::OBracket) fail();
+            while (lex_->peek().kind == Tok::OBracket) {
+                lex_->next();
+                const Token d = lex_->next();
+                Dim dim;
+                if (d.kind == Tok::Number) {
+                    if (!(d.number >= 0 && d.number <= 4294967295.0) || d.number != std::floor(d.number)) fail();
+                    dim.fixed = (uint32_t)d.number;
+                } else if (d.kind == Tok::Name) {
+                    // The size is an earlier scalar number of the same template.
+                    for (size_t i = 0; i < t.members.size(); ++i)
+                        if (t.members[i].name == d.text && t.members[i].prim == Prim::Number &&
+                            t.members[i].dims.empty())
+                            dim.member = (int)i;
+                    if (dim.member < 0) fail();
+                } else {
+                    fail();
+                }
+                expect(Tok::CBracket);
+                m.dims.push_back(dim);
+            }
+        } else if (lex_->peek().kind == Tok::Name) {
+            m.name = lex_->next().text;
+        }
+        if (m.prim == Prim::None && m.type == "VOID") fail();
+        t.members.push_back(std::move(m));
+    }
+
+    // [...] or [Name <GUID>, Name ...]
+    void restriction(Template& t) {
+        if (lex_->peek().kind == Tok::Dot) {
+            for (int i = 0; i < 3; ++i) expect(Tok::Dot);
+            expect(Tok::CBracket);
+            t.kind = Template::Kind::Open;
+            return;
+        }
+        t.kind = Template::Kind::Restricted;
+        for (;;) {
+            const Token tok = lex_->next();
+            if (tok.kind == Tok::CBracket) break;
+            if (tok.kind == Tok::Comma || tok.kind == Tok::Guid) continue;
+            if (tok.kind != Tok::Name) fail();
+            t.allowed.push_back(tok.text);
+        }
+        if (t.allowed.empty()) fail();
+    }
+
+    // A template whose member types all exist and do not contain themselves.
+    bool resolvable(const Template& t, int depth = 0) {
+        auto it = resolved_.find(&t);
+        if (it != resolved_.end()) return it->second;
+        if (depth > 32) return false;
+        bool ok = true;
+        for (const Member& m : t.members) {
+            if (m.prim != Prim::None) continue;
+            const Template* sub = find(m.type);
+            if (!sub || sub == &t || !resolvable(*sub, depth + 1)) {
+                ok = false;
+                break;
+            }
+        }
+        resolved_[&t] = ok;
+        return ok;
+    }
+
+    // The fewest values one instance can hold (0 when it may hold none).
+    uint64_t minimum(const Template& t) {
+        auto it = minimum_.find(&t);
+        if (it != minimum_.end()) return it->second;
+        uint64_t n = 0;
+        for (const Member& m : t.members) {
+            constexpr uint64_t kCap = 1ull << 40; // far beyond any file
+            uint64_t each = m.prim != Prim::None ? 1 : minimum(*find(m.type));
+            for (const Dim& d : m.dims)
+                each = d.member >= 0 ? 0 : (d.fixed && each > kCap / d.fixed) ? kCap : each * d.fixed;
+            n = std::min<uint64_t>(n + each, kCap);
+        }
+        minimum_[&t] = n;
+        return n;
+    }
+
+    static uint32_t toCount(double v) {
+        if (!(v >= 0 && v <= 4294967295.0) || v != std::floor(v)) fail();
+        return (uint32_t)v;
+    }
+
+    void members(const Template& t, Object& o, int depth) {
+        if (depth > 32) fail();
+        std::vector<double> scalars(t.members.size(), 0.0);
+        for (size_t i = 0; i < t.members.size(); ++i) {
+            const Member& m = t.members[i];
+            uint64_t count = 1;
+            for (const Dim& d : m.dims) {
+                count *= d.member >= 0 ? toCount(scalars[(size_t)d.member]) : d.fixed;
+                if (count > 0xFFFFFFFFull) fail();
+            }
+            const Template* sub = m.prim == Prim::None ? find(m.type) : nullptr;
+            const uint64_t each = sub ? minimum(*sub) : 1;
+            if (each == 0) continue; // elements that hold nothing
+            // More elements than the rest of the file could hold: a damaged count.
+            if (count > lex_->remainingValues() / each) fail();
+            for (uint64_t k = 0; k < count; ++k) {
+                if (sub) {
+                    members(*sub, o, depth + 1);
+                    continue;
+                }
+                if (m.prim == Prim::String) {
+                    Token v = lex_->nextData();
+                    if (v.kind != Tok::String) fail();
+                    o.strings.push_back(std::move(v.text));
+                } else {
+                    o.numbers.push_back(lex_->number());
+                }
+            }
+            if (m.dims.empty() && m.prim == Prim::Number) scalars[i] = o.numbers.back();
+        }
+    }
+
+    // { Name } or { <GUID> } or { Name <GUID> }, opening brace already read.
+    Child reference() {
+        Child c;
+        for (;;) {
+            Token t = lex_->next();
+            if (t.kind == Tok::CBrace) break;
+            if (t.kind == Tok::Name && c.refName.empty()) {
+                c.refName = std::move(t.text);
+            } else if (t.kind == Tok::Guid) {
+                c.refGuid = t.guid;
+                c.refHasGuid = true;
+            } else if (t.kind != Tok::Comma && t.kind != Tok::Semicolon) {
+                fail();
+            }
+        }
+        return c;
+    }
+
+    std::unique_ptr<Object> object(const std::string& type, int depth) {
+        if (depth > 128) fail();
+        auto o = std::make_unique<Object>();
+        o->type = type;
+        if (lex_->peek().kind == Tok::Name) o->name = lex_->next().text;
+        expect(Tok::OBrace);
+        if (lex_->peek().kind == Tok::Guid) {
+            o->guid = lex_->next().guid;
+            o->hasGuid = true;
+        }
+        const Template* t = find(type);
+        if (t && resolvable(*t)) {
+            o->known = true;
+            members(*t, *o, 0);
+        }
+        // Then child objects and references; values past the template's
+        // members (or of a template nobody declared) are passed over.
+        for (;;) {
+            Token tok = lex_->next();
+            switch (tok.kind) {
+            case Tok::CBrace: return o;
+            case Tok::End: fail();
+            case Tok::OBrace: o->children.push_back(reference()); break;
+            case Tok::Name: {
+                Child c;
+                c.object = object(tok.text, depth + 1);
+                o->children.push_back(std::move(c));
+                break;
+            }
+            default: break;
+            }
+        }
+    }
+
+    Lexer* lex_;
+    std::map<std::string, Template> templates_;
+    std::unordered_map<const Template*, bool> resolved_;
+    std::unordered_map<const Template*, uint64_t> minimum_;
+};
+
+// ---------------------------------------------------------------------------
+// From objects to meshes
 // ---------------------------------------------------------------------------
 // Polygons of any size, stored flat: face f has corners [start[f], start[f+1]).
 struct FaceList {
@@ -257,266 +813,74 @@ struct RawMesh {
     std::vector<std::pair<uint32_t, DWORD>> colors;
     std::vector<DWORD> faceMaterial;
     std::vector<Material> materials;
-    bool hasMaterialList = false;
 };
 
-class Parser {
+// Reads an object's numbers in order; running past them is a damaged file.
+class Cursor {
 public:
-    explicit Parser(Lexer& lex) : lex_(lex) {}
+    explicit Cursor(const Object& o) : v_(o.numbers) {}
+    double next() {
+        if (at_ >= v_.size()) fail();
+        return v_[at_++];
+    }
+    float real() { return (float)next(); }
+    uint32_t count() {
+        const double d = next();
+        if (!(d >= 0 && d <= 4294967295.0) || d != std::floor(d)) fail();
+        return (uint32_t)d;
+    }
+    size_t left() const { return v_.size() - at_; }
+    // Reserving for n elements of `each` numbers is safe only when they are there.
+    void need(uint64_t n, uint64_t each) const {
+        if (n * each > left()) fail();
+    }
+
+private:
+    const std::vector<double>& v_;
+    size_t at_ = 0;
+};
+
+class Builder {
+public:
+    explicit Builder(const std::vector<std::unique_ptr<Object>>& top) : top_(top) {
+        for (const auto& o : top) index(*o);
+    }
 
     void run(Scene& scene) {
         D3DXMATRIX identity;
         D3DXMatrixIdentity(&identity);
-        while (lex_.peek().kind != Tok::End) topLevel(scene, identity);
+        for (const auto& o : top_) {
+            if (o->type == "Frame") frame(*o, identity, scene);
+            else if (o->type == "Mesh") mesh(*o, identity, scene);
+        }
     }
 
 private:
-    int depth_ = 0;
-
-    Token expect(Tok kind) {
-        Token t = lex_.next();
-        if (t.kind != kind) throw ParseError{};
-        return t;
-    }
-    uint32_t readCount() {
-        const Token t = lex_.next();
-        if (t.kind != Tok::Int || t.number < 0 || t.number > 4294967295.0) throw ParseError{};
-        const uint32_t n = (uint32_t)t.number;
-        if (n > lex_.remainingValues()) throw ParseError{}; // more elements than the file holds
-        return n;
-    }
-    uint32_t readIndex() {
-        const Token t = lex_.next();
-        if (t.kind != Tok::Int || t.number < 0 || t.number > 4294967295.0) throw ParseError{};
-        return (uint32_t)t.number;
-    }
-    float readFloat() {
-        const Token t = lex_.next();
-        if (t.kind != Tok::Int && t.kind != Tok::Float) throw ParseError{};
-        return (float)t.number;
-    }
-    // Separate statements: the order of function arguments is unspecified.
-    D3DXVECTOR3 readVec3() {
-        D3DXVECTOR3 v;
-        v.x = readFloat();
-        v.y = readFloat();
-        v.z = readFloat();
-        return v;
-    }
-    D3DXVECTOR2 readVec2() {
-        D3DXVECTOR2 v;
-        v.x = readFloat();
-        v.y = readFloat();
-        return v;
-    }
-    // Skips the rest of an object whose opening brace was read.
-    void skipBody() {
-        int level = 1;
-        while (level > 0) {
-            const Token t = lex_.next();
-            if (t.kind == Tok::End) throw ParseError{};
-            if (t.kind == Tok::OBrace) ++level;
-            if (t.kind == Tok::CBrace) --level;
+    // Named materials anywhere in the file, for references.
+    void index(const Object& o) {
+        if (o.type == "Material" && o.known) {
+            if (!o.name.empty() && !byName_.count(o.name)) byName_[o.name] = &o;
+            if (o.hasGuid && !byGuid_.count(o.guid)) byGuid_[o.guid] = &o;
         }
-    }
-    // Reads "[name] {" and an optional GUID; returns the name.
-    std::string openObject() {
-        std::string name;
-        if (lex_.peek().kind == Tok::Name) name = lex_.next().text;
-        expect(Tok::OBrace);
-        if (lex_.peek().kind == Tok::Guid) lex_.next();
-        return name;
+        for (const Child& c : o.children)
+            if (c.object) index(*c.object);
     }
 
-    struct Enter {
-        explicit Enter(int& d) : depth(d) {
-            if (++depth > 128) throw ParseError{};
-        }
-        ~Enter() { --depth; }
-        int& depth;
-    };
-
-    void topLevel(Scene& scene, const D3DXMATRIX& world) {
-        const Token t = lex_.next();
-        if (t.kind == Tok::Name) {
-            if (t.text == "template") {
-                openObject();
-                skipBody();
-            } else {
-                dataObject(t.text, scene, world);
-            }
-        } else if (t.kind == Tok::OBrace) { // a reference outside any object
-            skipBody();
-        } else {
-            throw ParseError{};
-        }
-    }
-
-    void dataObject(const std::string& type, Scene& scene, const D3DXMATRIX& world) {
-        Enter enter(depth_);
-        const std::string name = openObject();
-        if (type == "Frame") {
-            frame(scene, world);
-        } else if (type == "Mesh") {
-            RawMesh raw;
-            mesh(raw);
-            addMesh(scene, raw, world);
-        } else if (type == "Material") {
-            namedMaterials_[name] = material();
-        } else {
-            skipBody();
-        }
-    }
-
-    void frame(Scene& scene, const D3DXMATRIX& parent) {
-        D3DXMATRIX local;
-        D3DXMatrixIdentity(&local);
+    void frame(const Object& o, const D3DXMATRIX& parent, Scene& scene) {
         D3DXMATRIX world = parent;
-        for (;;) {
-            const Token t = lex_.next();
-            if (t.kind == Tok::CBrace) return;
-            if (t.kind == Tok::OBrace) { // reference to another frame: not instanced
-                skipBody();
-                continue;
-            }
-            if (t.kind != Tok::Name) throw ParseError{};
-            if (t.text == "FrameTransformMatrix") {
-                Enter enter(depth_);
-                openObject();
-                for (int i = 0; i < 16; ++i) (&local._11)[i] = readFloat();
-                expect(Tok::CBrace);
+        for (const Child& c : o.children)
+            if (c.object && c.object->type == "FrameTransformMatrix" && c.object->known) {
+                Cursor m(*c.object);
+                D3DXMATRIX local;
+                for (int i = 0; i < 16; ++i) (&local._11)[i] = m.real();
                 world = local * parent; // row vectors: child first, then parent
-            } else {
-                dataObject(t.text, scene, world);
+                break;
             }
+        for (const Child& c : o.children) {
+            if (!c.object) continue; // a reference to another frame is not instanced
+            if (c.object->type == "Frame") frame(*c.object, world, scene);
+            else if (c.object->type == "Mesh") mesh(*c.object, world, scene);
         }
-    }
-
-    Material material() {
-        Material m;
-        D3DMATERIAL9& d = m.mat;
-        d.Diffuse = {readFloat(), readFloat(), readFloat(), readFloat()};
-        d.Ambient = d.Diffuse; // .x materials carry no ambient colour
-        d.Power = readFloat();
-        d.Specular = {readFloat(), readFloat(), readFloat(), 1.0f};
-        d.Emissive = {readFloat(), readFloat(), readFloat(), 1.0f};
-        for (;;) {
-            const Token t = lex_.next();
-            if (t.kind == Tok::CBrace) break;
-            if (t.kind == Tok::OBrace) {
-                skipBody();
-                continue;
-            }
-            if (t.kind != Tok::Name) throw ParseError{};
-            Enter enter(depth_);
-            openObject();
-            if (t.text == "TextureFilename" || t.text == "TextureFileName") {
-                const Token s = expect(Tok::String);
-                m.texture = s.text;
-                // Some exporters double the path separators; the file means one.
-                for (size_t at; (at = m.texture.find("\\\\")) != std::string::npos;) m.texture.erase(at, 1);
-                expect(Tok::CBrace);
-            } else {
-                skipBody();
-            }
-        }
-        return m;
-    }
-
-    FaceList faceList(uint32_t vertexLimit) {
-        const uint32_t count = readCount();
-        FaceList faces;
-        faces.start.reserve((size_t)count + 1);
-        faces.corners.reserve((size_t)count * 3);
-        for (uint32_t f = 0; f < count; ++f) {
-            const uint32_t n = readCount();
-            for (uint32_t k = 0; k < n; ++k) {
-                const uint32_t v = readIndex();
-                if (v >= vertexLimit) throw ParseError{};
-                faces.corners.push_back(v);
-            }
-            faces.start.push_back((uint32_t)faces.corners.size());
-        }
-        return faces;
-    }
-
-    void mesh(RawMesh& m) {
-        const uint32_t nv = readCount();
-        m.positions.reserve(nv);
-        for (uint32_t i = 0; i < nv; ++i) m.positions.push_back(readVec3());
-        m.faces = faceList(nv);
-        for (;;) {
-            const Token t = lex_.next();
-            if (t.kind == Tok::CBrace) return;
-            if (t.kind == Tok::OBrace) {
-                skipBody();
-                continue;
-            }
-            if (t.kind != Tok::Name) throw ParseError{};
-            Enter enter(depth_);
-            openObject();
-            if (t.text == "MeshNormals") {
-                const uint32_t nn = readCount();
-                m.normals.reserve(nn);
-                for (uint32_t i = 0; i < nn; ++i) m.normals.push_back(readVec3());
-                m.normalFaces = faceList(nn);
-                expect(Tok::CBrace);
-            } else if (t.text == "MeshTextureCoords") {
-                const uint32_t n = readCount();
-                m.texcoords.reserve(n);
-                for (uint32_t i = 0; i < n; ++i) m.texcoords.push_back(readVec2());
-                expect(Tok::CBrace);
-            } else if (t.text == "MeshVertexColors") {
-                const uint32_t n = readCount();
-                for (uint32_t i = 0; i < n; ++i) {
-                    const uint32_t v = readIndex();
-                    D3DXCOLOR c;
-                    c.r = readFloat();
-                    c.g = readFloat();
-                    c.b = readFloat();
-                    c.a = readFloat();
-                    if (v < nv) m.colors.emplace_back(v, (DWORD)c);
-                }
-                expect(Tok::CBrace);
-            } else if (t.text == "MeshMaterialList") {
-                materialList(m);
-            } else {
-                skipBody();
-            }
-        }
-    }
-
-    void materialList(RawMesh& m) {
-        const uint32_t nm = readCount();
-        if (nm > 65536) throw ParseError{}; // no real mesh has that many materials
-        const uint32_t nf = readCount();
-        m.faceMaterial.reserve(nf);
-        for (uint32_t i = 0; i < nf; ++i) m.faceMaterial.push_back(readIndex());
-        m.hasMaterialList = true;
-        for (;;) {
-            const Token t = lex_.next();
-            if (t.kind == Tok::CBrace) break;
-            if (t.kind == Tok::OBrace) { // reference to a named material
-                std::string name;
-                if (lex_.peek().kind == Tok::Name) name = lex_.next().text;
-                if (lex_.peek().kind == Tok::Guid) lex_.next();
-                expect(Tok::CBrace);
-                auto it = namedMaterials_.find(name);
-                m.materials.push_back(it != namedMaterials_.end() ? it->second : defaultMaterial());
-                continue;
-            }
-            if (t.kind != Tok::Name) throw ParseError{};
-            Enter enter(depth_);
-            const std::string name = openObject();
-            if (t.text == "Material") {
-                m.materials.push_back(material());
-                if (!name.empty()) namedMaterials_[name] = m.materials.back();
-            } else {
-                skipBody();
-            }
-        }
-        // A list naming fewer materials than it counts gets defaults for the rest.
-        if (nm > m.materials.size()) m.materials.resize(nm, defaultMaterial());
     }
 
     static Material defaultMaterial() {
@@ -526,9 +890,206 @@ private:
         return m;
     }
 
+    static Material material(const Object& o) {
+        if (!o.known) return defaultMaterial();
+        Material m;
+        Cursor c(o);
+        D3DMATERIAL9& d = m.mat;
+        d.Diffuse.r = c.real();
+        d.Diffuse.g = c.real();
+        d.Diffuse.b = c.real();
+        d.Diffuse.a = c.real();
+        d.Ambient = d.Diffuse; // .x materials carry no ambient colour
+        d.Power = c.real();
+        d.Specular.r = c.real();
+        d.Specular.g = c.real();
+        d.Specular.b = c.real();
+        d.Specular.a = 1.0f;
+        d.Emissive.r = c.real();
+        d.Emissive.g = c.real();
+        d.Emissive.b = c.real();
+        d.Emissive.a = 1.0f;
+        for (const Child& ch : o.children) {
+            if (!ch.object || !equalsNoCase(ch.object->type, "TextureFilename") || ch.object->strings.empty()) continue;
+            m.texture = ch.object->strings[0];
+            // Some exporters double the path separators; the file means one.
+            for (size_t at; (at = m.texture.find("\\\\")) != std::string::npos;) m.texture.erase(at, 1);
+            break;
+        }
+        return m;
+    }
+
+    static FaceList faceList(Cursor& c, uint32_t limit) {
+        const uint32_t count = c.count();
+        c.need(count, 1);
+        FaceList faces;
+        faces.start.reserve((size_t)count + 1);
+        for (uint32_t f = 0; f < count; ++f) {
+            const uint32_t n = c.count();
+            c.need(n, 1);
+            for (uint32_t k = 0; k < n; ++k) {
+                const uint32_t v = c.count();
+                if (v >= limit) fail();
+                faces.corners.push_back(v);
+            }
+            faces.start.push_back((uint32_t)faces.corners.size());
+        }
+        return faces;
+    }
+
+    void materialList(const Object& o, RawMesh& m) {
+        Cursor c(o);
+        const uint32_t nm = c.count();
+        if (nm > 65536) fail(); // no real mesh has that many materials
+        const uint32_t nf = c.count();
+        c.need(nf, 1);
+        m.faceMaterial.reserve(nf);
+        for (uint32_t i = 0; i < nf; ++i) m.faceMaterial.push_back(c.count());
+        for (const Child& ch : o.children) {
+            if (ch.object) {
+                if (ch.object->type == "Material") m.materials.push_back(material(*ch.object));
+                continue;
+            }
+            const Object* target = nullptr;
+            if (!ch.refName.empty()) {
+                auto it = byName_.find(ch.refName);
+                if (it != byName_.end()) target = it->second;
+            }
+            if (!target && ch.refHasGuid) {
+                auto it = byGuid_.find(ch.refGuid);
+                if (it != byGuid_.end()) target = it->second;
+            }
+            m.materials.push_back(target ? material(*target) : defaultMaterial());
+        }
+        // A list naming fewer materials than it counts gets defaults for the rest.
+        if (nm > m.materials.size()) m.materials.resize(nm, defaultMaterial());
+    }
+
+    // Per-vertex normals, texture coordinates and colours of a vertex declaration.
+    static void declData(const Object& o, RawMesh& m, bool haveNormals, bool haveTexcoords) {
+        // DWORDs per element by D3DDECLTYPE (FLOAT1 .. FLOAT16_4).
+        static const uint8_t kSize[] = {1, 2, 3, 4, 1, 1, 1, 2, 1, 1, 2, 1, 2, 1, 1, 1, 2};
+        Cursor c(o);
+        const uint32_t n = c.count();
+        c.need(n, 4);
+        struct Element {
+            uint32_t type, usage, index, offset;
+        };
+        std::vector<Element> elements;
+        uint32_t stride = 0;
+        for (uint32_t i = 0; i < n; ++i) {
+            Element e{c.count(), 0, 0, stride};
+            c.count(); // method
+            e.usage = c.count();
+            e.index = c.count();
+            if (e.type >= sizeof kSize) return; // a type of no known size: the rest cannot be placed
+            stride += kSize[e.type];
+            elements.push_back(e);
+        }
+        const uint32_t words = c.count();
+        const size_t nv = m.positions.size();
+        if (stride == 0 || words != (uint64_t)stride * nv || c.left() < words) return;
+        std::vector<uint32_t> data(words);
+        for (uint32_t& w : data) w = c.count();
+        auto asFloat = [&](size_t at) {
+            float f;
+            std::memcpy(&f, &data[at], 4);
+            return f;
+        };
+        for (const Element& e : elements) {
+            if (e.usage == 3 && e.type == 2 && !haveNormals) { // NORMAL, FLOAT3
+                m.normals.resize(nv);
+                for (size_t v = 0; v < nv; ++v) {
+                    const size_t at = v * stride + e.offset;
+                    m.normals[v] = D3DXVECTOR3(asFloat(at), asFloat(at + 1), asFloat(at + 2));
+                }
+                // Normal i belongs to vertex i.
+                m.normalFaces = m.faces;
+                haveNormals = true;
+            } else if (e.usage == 5 && e.index == 0 && e.type == 1 && !haveTexcoords) { // TEXCOORD0, FLOAT2
+                m.texcoords.resize(nv);
+                for (size_t v = 0; v < nv; ++v) {
+                    const size_t at = v * stride + e.offset;
+                    m.texcoords[v] = D3DXVECTOR2(asFloat(at), asFloat(at + 1));
+                }
+                haveTexcoords = true;
+            } else if (e.usage == 10 && e.index == 0 && e.type == 4 && m.colors.empty()) { // COLOR0, D3DCOLOR
+                for (size_t v = 0; v < nv; ++v) m.colors.emplace_back((uint32_t)v, data[v * stride + e.offset]);
+            }
+        }
+    }
+
+    void mesh(const Object& o, const D3DXMATRIX& world, Scene& scene) {
+        if (!o.known) return;
+        RawMesh m;
+        Cursor c(o);
+        const uint32_t nv = c.count();
+        c.need(nv, 3);
+        m.positions.reserve(nv);
+        for (uint32_t i = 0; i < nv; ++i) {
+            D3DXVECTOR3 p;
+            p.x = c.real();
+            p.y = c.real();
+            p.z = c.real();
+            m.positions.push_back(p);
+        }
+        m.faces = faceList(c, nv);
+        const Object* decl = nullptr;
+        for (const Child& ch : o.children) {
+            if (!ch.object || !ch.object->known) continue;
+            const Object& child = *ch.object;
+            Cursor cc(child);
+            if (child.type == "MeshNormals") {
+                const uint32_t nn = cc.count();
+                cc.need(nn, 3);
+                m.normals.clear();
+                m.normals.reserve(nn);
+                for (uint32_t i = 0; i < nn; ++i) {
+                    D3DXVECTOR3 n;
+                    n.x = cc.real();
+                    n.y = cc.real();
+                    n.z = cc.real();
+                    m.normals.push_back(n);
+                }
+                m.normalFaces = faceList(cc, nn);
+            } else if (child.type == "MeshTextureCoords") {
+                const uint32_t n = cc.count();
+                cc.need(n, 2);
+                m.texcoords.clear();
+                m.texcoords.reserve(n);
+                for (uint32_t i = 0; i < n; ++i) {
+                    D3DXVECTOR2 t;
+                    t.x = cc.real();
+                    t.y = cc.real();
+                    m.texcoords.push_back(t);
+                }
+            } else if (child.type == "MeshVertexColors") {
+                const uint32_t n = cc.count();
+                cc.need(n, 5);
+                for (uint32_t i = 0; i < n; ++i) {
+                    const uint32_t v = cc.count();
+                    D3DXCOLOR col;
+                    col.r = cc.real();
+                    col.g = cc.real();
+                    col.b = cc.real();
+                    col.a = cc.real();
+                    if (v < nv) m.colors.emplace_back(v, (DWORD)col);
+                }
+            } else if (child.type == "MeshMaterialList") {
+                materialList(child, m);
+            } else if (child.type == "DeclData") {
+                decl = &child;
+            }
+            // VertexDuplicationIndices, skinning, face wraps and effects do not
+            // change what is drawn here.
+        }
+        if (decl) declData(*decl, m, !m.normals.empty(), !m.texcoords.empty());
+        addMesh(scene, m, world);
+    }
+
     // Splits polygons, gives each corner its own normal where the file's
     // normals differ per face, and applies the frame transform.
-    void addMesh(Scene& scene, const RawMesh& raw, const D3DXMATRIX& world) {
+    static void addMesh(Scene& scene, const RawMesh& raw, const D3DXMATRIX& world) {
         Mesh out;
         if (raw.materials.empty())
             out.materials.push_back(defaultMaterial());
@@ -555,15 +1116,13 @@ private:
             splits[{v, n}] = copy;
             return copy;
         };
-        // Vertices a copy came from, for the per-vertex arrays.
         out.indices.reserve(raw.faces.corners.size() * 3);
         for (size_t f = 0; f < raw.faces.size(); ++f) {
             const size_t corners = raw.faces.count(f);
             if (corners < 3) continue; // points and lines are not mesh faces
             // A shorter material list repeats its last entry (one entry: all faces).
             DWORD matIndex = 0;
-            if (!raw.faceMaterial.empty())
-                matIndex = raw.faceMaterial[std::min(f, raw.faceMaterial.size() - 1)];
+            if (!raw.faceMaterial.empty()) matIndex = raw.faceMaterial[std::min(f, raw.faceMaterial.size() - 1)];
             if (matIndex >= out.materials.size()) matIndex = 0;
             const uint32_t first = cornerVertex(f, 0);
             uint32_t prev = cornerVertex(f, 1);
@@ -574,6 +1133,7 @@ private:
                 prev = cur;
             }
         }
+        // Vertices a copy came from, for the per-vertex arrays.
         std::vector<uint32_t> sourceOf(out.positions.size());
         for (uint32_t v = 0; v < raw.positions.size(); ++v) sourceOf[v] = v;
         for (const auto& [key, copy] : splits) sourceOf[copy] = key.first;
@@ -599,15 +1159,16 @@ private:
         }
         if (!raw.colors.empty()) {
             std::vector<DWORD> byVertex(raw.positions.size(), 0xFFFFFFFFu);
-            for (const auto& [v, c] : raw.colors) byVertex[v] = c;
+            for (const auto& [v, col] : raw.colors) byVertex[v] = col;
             out.colors.resize(out.positions.size());
             for (size_t v = 0; v < out.positions.size(); ++v) out.colors[v] = byVertex[sourceOf[v]];
         }
         if (!out.indices.empty()) scene.meshes.push_back(std::move(out));
     }
 
-    Lexer& lex_;
-    std::map<std::string, Material> namedMaterials_;
+    const std::vector<std::unique_ptr<Object>>& top_;
+    std::map<std::string, const Object*> byName_;
+    std::map<Guid, const Object*> byGuid_;
 };
 
 // MSZIP: blocks of raw deflate data, each preceded by its sizes and "CK",
@@ -656,7 +1217,7 @@ bool inflateMszip(const uint8_t* p, size_t size, std::vector<uint8_t>& out) {
 
 HRESULT parse(const void* data, size_t size, Scene& scene) {
     const uint8_t* p = static_cast<const uint8_t*>(data);
-    if (size < 16 || std::memcmp(p, "xof ", 4) != 0) return D3DXERR_INVALIDDATA;
+    if (!p || size < 16 || std::memcmp(p, "xof ", 4) != 0) return D3DXERR_INVALIDDATA;
     const std::string format(reinterpret_cast<const char*>(p + 8), 4);
     const std::string floatSize(reinterpret_cast<const char*>(p + 12), 4);
     if (floatSize != "0032" && floatSize != "0064") return D3DXERR_INVALIDDATA;
@@ -677,13 +1238,21 @@ HRESULT parse(const void* data, size_t size, Scene& scene) {
             return D3DXERR_INVALIDDATA;
         }
         Lexer lex(body, bodySize, binary, doubles);
-        Parser parser(lex);
-        parser.run(scene);
+        Reader reader(lex);
+        Lexer standard(reinterpret_cast<const uint8_t*>(kStandardTemplates) + 16, sizeof kStandardTemplates - 17,
+                       false, false);
+        reader.declareAll(standard);
+        std::vector<std::unique_ptr<Object>> top;
+        reader.run(top);
+        Builder(top).run(scene);
     } catch (const ParseError&) {
+        scene.meshes.clear();
         return D3DXERR_INVALIDDATA;
     } catch (const std::bad_alloc&) {
+        scene.meshes.clear();
         return E_OUTOFMEMORY;
     } catch (const std::length_error&) {
+        scene.meshes.clear();
         return E_OUTOFMEMORY;
     }
     return D3D_OK;

@@ -134,6 +134,8 @@ CWnd* AfxGetMainWnd();
 // The framework's entry: the single application object's InitInstance, then
 // the message loop. The command line is the arguments joined by spaces.
 int AfxWinMain(int argc, char** argv);
+// Window class style: the close box and Alt+F4 do nothing.
+#define CS_NOCLOSE 0x0200
 LPCWSTR AfxRegisterWndClass(UINT classStyle, HCURSOR cursor = nullptr, HBRUSH background = nullptr,
                             HICON icon = nullptr);
 

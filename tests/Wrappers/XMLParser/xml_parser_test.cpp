@@ -7,7 +7,7 @@
 #include "Common/ScratchFolder.h"
 #include "Wrappers/XMLParser/XMLParser.h"
 #include "Wrappers/XMLParser/impRapidXML.h"
-#include "Common/XmlNesting.h"
+#include "Common/XmlText.h"
 
 using namespace VORTALEX::xml_parser;
 using XMLException = IXMLParser::XMLException;
@@ -220,15 +220,15 @@ TEST(XMLParser, TextNestedDeeperThanTheParserMayRecurseIsRefused) {
 
     // As deep as allowed, with markup inside comments, values and CDATA that
     // is no nesting: read, and printed back.
-    text = nested(VORTALEX::kMaxXmlNesting);
+    text = nested(VORTALEX::xml::MaxElementNesting);
     p->LoadFromMemory(text.data(), static_cast<int>(text.size()), L"allowed");
     int depth = 0;
     while (p->FirstChild(L"e")) ++depth;
-    EXPECT_EQ(depth, VORTALEX::kMaxXmlNesting);
+    EXPECT_EQ(depth, VORTALEX::xml::MaxElementNesting);
     auto* imp = dynamic_cast<VORTALEX::xml_parser::impRapidXML*>(p.Get());
     ASSERT_NE(imp, nullptr);
     EXPECT_GT(imp->Print().size(), 10000u);
-    text = nested(VORTALEX::kMaxXmlNesting + 1);
+    text = nested(VORTALEX::xml::MaxElementNesting + 1);
     EXPECT_EQ(CodeOf([&] { p->LoadFromMemory(text.data(), static_cast<int>(text.size()), L"one more"); }),
               XMLException::ParseFile);
 }

@@ -7,6 +7,7 @@
 
 #include "box.h"
 #include "device_fixture.h"
+#include "port/d3dx9/wingdi.h"
 
 namespace {
 
@@ -99,8 +100,15 @@ TEST_F(DeviceTest, DrawingContextOfASurfaceUploadsOnRelease) {
     cairo_rectangle(cr, 0, 0, 32, 8);  // top band
     cairo_fill(cr);
     cairo_destroy(cr);
+    // GDI calls draw into the context too while it is out.
+    HBRUSH green = CreateSolidBrush(RGB(0, 255, 0));
+    RECT band{0, 24, 32, 32};
+    EXPECT_EQ(FillRect(dc, &band, green), 1);
+    EXPECT_EQ(GetPixel(dc, 3, 30), RGB(0, 255, 0));
     ASSERT_EQ(surface->ReleaseDC(dc), D3D_OK);
     EXPECT_EQ(surface->ReleaseDC(dc), D3DERR_INVALIDCALL);
+    EXPECT_EQ(FillRect(dc, &band, green), 0);  // a released context draws nothing
+    DeleteObject(green);
 
     ASSERT_EQ(device->Clear(0, nullptr, D3DCLEAR_TARGET, 0, 1.0f, 0), D3D_OK);
     ASSERT_EQ(device->SetTexture(0, texture), D3D_OK);
@@ -115,6 +123,7 @@ TEST_F(DeviceTest, DrawingContextOfASurfaceUploadsOnRelease) {
     auto pixels = ReadBack();
     EXPECT_NEAR_COLOR(Pixel(pixels, 16, 2), 0, 0, 255, 0);
     EXPECT_NEAR_COLOR(Pixel(pixels, 16, 20), 255, 255, 0, 0);
+    EXPECT_NEAR_COLOR(Pixel(pixels, 16, 29), 0, 255, 0, 0);
     ASSERT_EQ(device->SetTexture(0, nullptr), D3D_OK);
     surface->Release();
     texture->Release();

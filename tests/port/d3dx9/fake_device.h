@@ -72,21 +72,39 @@ inline UINT bytesPerTexel(D3DFORMAT f) {
     }
 }
 
+// Bytes of one 4 x 4 block of a block-compressed format (0: not one).
+inline UINT bytesPerBlock(D3DFORMAT f) {
+    if (f == D3DFMT_DXT1) return 8;
+    if (f == D3DFMT_DXT2 || f == D3DFMT_DXT3 || f == D3DFMT_DXT4 || f == D3DFMT_DXT5) return 16;
+    return 0;
+}
+
+// Bytes of one row of texels (or of 4 x 4 blocks) of a level.
+inline UINT levelPitch(D3DFORMAT f, UINT w) {
+    return bytesPerBlock(f) ? (w + 3) / 4 * bytesPerBlock(f) : w * bytesPerTexel(f);
+}
+
 class Texture9 : public Ref<IDirect3DTexture9> {
 public:
     struct Level {
         UINT w, h;
         std::vector<unsigned char> bytes;
     };
+    // Bytes held by all textures alive.
+    static inline size_t liveBytes = 0;
     Texture9(UINT w, UINT h, UINT levels, DWORD u, D3DFORMAT f, D3DPOOL p) : usage(u), format(f), pool(p) {
         for (UINT i = 0; i < levels; ++i) {
             Level l{w, h, {}};
-            l.bytes.resize((size_t)w * h * bytesPerTexel(f));
+            l.bytes.resize((size_t)levelPitch(f, w) * (bytesPerBlock(f) ? (h + 3) / 4 : h));
+            liveBytes += l.bytes.size();
             this->levels.push_back(std::move(l));
             if (w == 1 && h == 1) break;
             w = w > 1 ? w / 2 : 1;
             h = h > 1 ? h / 2 : 1;
         }
+    }
+    ~Texture9() override {
+        for (const Level& l : levels) liveBytes -= l.bytes.size();
     }
     HRESULT GetDevice(IDirect3DDevice9**) override { return E_NOTIMPL; }
     D3DRESOURCETYPE GetType() override { return D3DRTYPE_TEXTURE; }
@@ -105,7 +123,7 @@ public:
     HRESULT GetSurfaceLevel(UINT, IDirect3DSurface9**) override { return E_NOTIMPL; }
     HRESULT LockRect(UINT level, D3DLOCKED_RECT* r, const RECT*, DWORD) override {
         if (level >= levels.size()) return D3DERR_INVALIDCALL;
-        r->Pitch = (INT)(levels[level].w * bytesPerTexel(format));
+        r->Pitch = (INT)levelPitch(format, levels[level].w);
         r->pBits = levels[level].bytes.data();
         return D3D_OK;
     }
@@ -140,6 +158,7 @@ public:
         std::memset(caps, 0, sizeof *caps);
         caps->MaxTextureWidth = maxTexture;
         caps->MaxTextureHeight = maxTexture;
+        caps->TextureCaps = textureCaps;
         return D3D_OK;
     }
     HRESULT GetDisplayMode(UINT, D3DDISPLAYMODE*) override { return E_NOTIMPL; }
@@ -149,8 +168,8 @@ public:
     HRESULT GetBackBuffer(UINT, UINT, D3DBACKBUFFER_TYPE, IDirect3DSurface9**) override { return E_NOTIMPL; }
     HRESULT CreateTexture(UINT w, UINT h, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool,
                           IDirect3DTexture9** t, HANDLE*) override {
-        if (!t || w == 0 || h == 0 || w > maxTexture || h > maxTexture || bytesPerTexel(format) == 0)
-            return D3DERR_INVALIDCALL;
+        const bool known = bytesPerTexel(format) != 0 || (blockFormats && bytesPerBlock(format) != 0);
+        if (!t || w == 0 || h == 0 || w > maxTexture || h > maxTexture || !known) return D3DERR_INVALIDCALL;
         if (levels == 0) {
             levels = 1;
             for (UINT s = w > h ? w : h; s > 1; s /= 2) ++levels;
@@ -260,6 +279,8 @@ public:
     }
 
     UINT maxTexture = 4096;
+    DWORD textureCaps = 0;      // D3DPTEXTURECAPS_*
+    bool blockFormats = false;  // whether DXT textures can be created
     int texturesCreated = 0;
     DWORD fvf = 0;
     UINT stride = 0;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -179,4 +180,41 @@ TEST(MemoryFonts, InstallAndRemove) {
     EXPECT_TRUE(RemoveFontMemResourceEx(h));
     EXPECT_FALSE(RemoveFontMemResourceEx(h));
     EXPECT_FALSE(RemoveFontResourceW(L"fonts\\DejaVuSans.ttf"));
+}
+
+// A font size nobody could mean (10,000 pixels, from a damaged or hostile
+// text.ini) is drawn at the largest character height, and the text images of
+// such a font that change every frame stay within a bounded amount of memory.
+TEST(FontCache, HugeFontsAreCappedAndTheirImagesBounded) {
+    const size_t before = testdev::Texture9::liveBytes;
+    auto* device = new testdev::Device9;
+    ID3DXFont* capped = makeFont(device, -10000);
+    ID3DXFont* largest = makeFont(device, -512);
+    RECT a{0, 0, 0, 0}, b{0, 0, 0, 0};
+    const int cappedHeight = capped->DrawTextW(nullptr, L"Загрузка 50%", -1, &a, DT_CALCRECT, ~0u);
+    const int largestHeight = largest->DrawTextW(nullptr, L"Загрузка 50%", -1, &b, DT_CALCRECT, ~0u);
+    EXPECT_GT(largestHeight, 400);
+    EXPECT_EQ(cappedHeight, largestHeight);
+    EXPECT_EQ(a.right, b.right);
+    // INT_MIN has no positive counterpart; it must not overflow either.
+    ID3DXFont* extreme = makeFont(device, INT_MIN);
+    RECT c{0, 0, 0, 0};
+    EXPECT_EQ(extreme->DrawTextW(nullptr, L"Загрузка 50%", -1, &c, DT_CALCRECT, ~0u), largestHeight);
+    extreme->Release();
+
+    D3DXFONT_DESCW desc{};
+    ASSERT_EQ(capped->GetDescW(&desc), D3D_OK);
+    EXPECT_EQ(desc.Height, -10000); // the description keeps what was asked
+
+    RECT screen{0, 0, 800, 600};
+    for (int percent = 0; percent <= 100; ++percent) {
+        const std::wstring text = L"Загрузка " + std::to_wstring(percent) + L"%";
+        capped->DrawTextW(nullptr, text.c_str(), -1, &screen, DT_CENTER | DT_VCENTER | DT_SINGLELINE, ~0u);
+        EXPECT_LE(testdev::Texture9::liveBytes - before, (size_t)80 << 20) << percent;
+    }
+    EXPECT_GT(device->texturesCreated, 100);
+    capped->Release();
+    largest->Release();
+    EXPECT_EQ(testdev::Texture9::liveBytes, before);
+    EXPECT_EQ(device->Release(), 0u);
 }

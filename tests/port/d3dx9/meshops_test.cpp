@@ -411,3 +411,111 @@ TEST(MeshBounds, PublishedValues) {
     EXPECT_EQ(D3DXComputeBoundingSphere(two, 2, 12, nullptr, &r), D3DERR_INVALIDCALL);
     EXPECT_EQ(D3DXComputeBoundingSphere(two, 0, 12, &c, &r), D3DERR_INVALIDCALL);
 }
+
+// Real meshes are rarely clean 2-manifolds: fins where three faces share an
+// edge, faces written twice, faces collapsed to a line or a point, corners
+// shared by two separate fans and vertices that differ by rounding. Adjacency
+// must stay mutual, clean-up must repair what it can, and a progressive mesh
+// must come out of the result.
+TEST_F(MeshOps, NonManifoldMeshThroughAdjacencyCleanUpAndProgressiveMesh) {
+    const std::vector<std::array<float, 3>> pos = {
+        {0, 0, 0},      {0, 1, 0},   {1, 0.5f, 0}, {-1, 0.5f, 0}, {0, 0.5f, 1}, // 0-4: a fin on edge 0-1
+        {5, 0, 0},      {6, 0, 0},   {7, 0, 0},                               // 5-7: collinear
+        {10, 0, 0},     {11, 1, 0},  {9, 1, 0},    {11, -1, 0},   {9, -1, 0}, // 8-12: bowtie at 8
+        {0.0004f, 0, 0}, {0, 1, 0.0003f}, {0.5f, -1, 0},                    // 13-15: near copies of 0 and 1
+        {20, 0, 0},     {21, 0, 0},  {20, 1, 0},                              // 16-18: a back-to-back pair
+    };
+    const std::vector<std::array<uint16_t, 3>> faces = {
+        {0, 1, 2},    {1, 0, 3},    {0, 1, 4}, // three faces on one edge
+        {0, 1, 2},                              // written twice
+        {5, 6, 7},    {5, 5, 6},                // collinear and index-degenerate
+        {8, 9, 10},   {8, 11, 12},              // two fans meeting at vertex 8
+        {14, 13, 15},                           // joins edge 0-1 through rounding
+        {16, 17, 18}, {16, 18, 17},
+    };
+    ID3DXMesh* mesh = nullptr;
+    ASSERT_EQ(D3DXCreateMeshFVF((DWORD)faces.size(), (DWORD)pos.size(), D3DXMESH_SYSTEMMEM, D3DFVF_XYZ, device, &mesh),
+              D3D_OK);
+    float* v = nullptr;
+    mesh->LockVertexBuffer(0, (void**)&v);
+    std::memcpy(v, pos.data(), pos.size() * sizeof pos[0]);
+    mesh->UnlockVertexBuffer();
+    uint16_t* ib = nullptr;
+    mesh->LockIndexBuffer(0, (void**)&ib);
+    std::memcpy(ib, faces.data(), faces.size() * sizeof faces[0]);
+    mesh->UnlockIndexBuffer();
+    const DWORD F = mesh->GetNumFaces();
+
+    auto expectMutual = [](const std::vector<DWORD>& adj, DWORD faceCount) {
+        for (DWORD f = 0; f < faceCount; ++f)
+            for (int k = 0; k < 3; ++k) {
+                const DWORD g = adj[f * 3 + k];
+                if (g == 0xFFFFFFFFu) continue;
+                ASSERT_LT(g, faceCount);
+                EXPECT_NE(g, f);
+                // As often as f names g, g names f.
+                EXPECT_EQ(std::count(adj.begin() + f * 3, adj.begin() + f * 3 + 3, g),
+                          std::count(adj.begin() + g * 3, adj.begin() + g * 3 + 3, f))
+                    << "faces " << f << " and " << g;
+            }
+    };
+    for (float epsilon : {0.001f, 0.0f, -1.0f}) {
+        std::vector<DWORD> adj(F * 3);
+        ASSERT_EQ(mesh->GenerateAdjacency(epsilon, adj.data()), D3D_OK);
+        SCOPED_TRACE(epsilon);
+        expectMutual(adj, F);
+        EXPECT_EQ(adj[5 * 3 + 0], 0xFFFFFFFFu); // the collapsed edge of face 5 has no neighbour
+    }
+    std::vector<DWORD> adj(F * 3);
+    mesh->GenerateAdjacency(0.001f, adj.data());
+    // On the fin edge, faces pair in order: 0 with 1, then 2 with the face
+    // that only meets the edge through rounding; the duplicate stays open.
+    EXPECT_EQ(adj[0 * 3 + 0], 1u);
+    EXPECT_EQ(adj[2 * 3 + 0], 8u);
+    EXPECT_EQ(adj[3 * 3 + 0], 0xFFFFFFFFu);
+
+    // The clean-up chain of every loaded mesh and the one of progressive meshes.
+    std::vector<DWORD> welded(adj);
+    D3DXWELDEPSILONS eps{};
+    eps.Position = 0.1f;
+    ID3DXMesh* copy = nullptr;
+    ASSERT_EQ(mesh->CloneMeshFVF(D3DXMESH_SYSTEMMEM, D3DFVF_XYZ, device, &copy), D3D_OK);
+    ASSERT_EQ(D3DXWeldVertices(copy, D3DXWELDEPSILONS_WELDPARTIALMATCHES, &eps, welded.data(), welded.data(), nullptr,
+                               nullptr),
+              D3D_OK);
+    ID3DXMesh* backfacing = nullptr;
+    std::vector<DWORD> afterBackfacing(F * 3);
+    ASSERT_EQ(D3DXCleanMesh(D3DXCLEAN_BACKFACING, copy, welded.data(), &backfacing, afterBackfacing.data(), nullptr),
+              D3D_OK);
+    expectMutual(afterBackfacing, F);
+    backfacing->Release();
+    copy->Release();
+
+    ID3DXMesh* clean = nullptr;
+    std::vector<DWORD> cleanAdj(F * 3);
+    ID3DXBuffer* errors = nullptr;
+    ASSERT_EQ(D3DXCleanMesh(D3DXCLEAN_SIMPLIFICATION, mesh, adj.data(), &clean, cleanAdj.data(), &errors), D3D_OK);
+    EXPECT_EQ(errors, nullptr);
+    expectMutual(cleanAdj, F);
+    EXPECT_EQ(D3DXValidMesh(clean, cleanAdj.data(), nullptr), D3D_OK); // no bowtie left
+    EXPECT_GT(clean->GetNumVertices(), mesh->GetNumVertices());
+    EXPECT_EQ(drawAll(device, clean, 1), drawAll(device, mesh, 1));
+
+    std::vector<D3DXATTRIBUTEWEIGHTS> weights(clean->GetNumVertices());
+    for (auto& w : weights) {
+        w = {};
+        w.Boundary = 1000.0f;
+    }
+    ID3DXPMesh* pm = nullptr;
+    ASSERT_EQ(D3DXGeneratePMesh(clean, cleanAdj.data(), weights.data(), nullptr, 4, D3DXMESHSIMP_FACE, &pm), D3D_OK);
+    EXPECT_EQ(pm->GetMaxFaces(), F);
+    pm->SetNumFaces(pm->GetMaxFaces());
+    device->draws.clear();
+    EXPECT_EQ(pm->DrawSubset(0), D3D_OK);
+    EXPECT_EQ(canonical(device->drawnTriangles()), drawAll(device, mesh, 1));
+    pm->SetNumFaces(0);
+    EXPECT_EQ(pm->GetNumFaces(), pm->GetMinFaces());
+    pm->Release();
+    clean->Release();
+    mesh->Release();
+}

@@ -121,3 +121,77 @@ TEST_F(D3DXRender, TextureFromPngShowsItsTexels) {
     device->SetTexture(0, nullptr);
     tex->Release();
 }
+
+// The device reports Direct3D 9-class texture limits, so D3DX scales wider
+// images down as on such hardware, and an image of more texels than the
+// largest texture is refused from its header instead of being decoded.
+TEST_F(D3DXRender, ImagesBeyondTheTextureLimitsAreScaledOrRefused) {
+    D3DCAPS9 caps{};
+    ASSERT_EQ(device->GetDeviceCaps(&caps), D3D_OK);
+    EXPECT_LE(caps.MaxTextureWidth, 8192u);
+    EXPECT_LE(caps.MaxTextureHeight, 8192u);
+    EXPECT_GE(caps.MaxTextureWidth, 2048u);
+
+    const int w = (int)caps.MaxTextureWidth * 2;
+    std::vector<uint8_t> grey((size_t)w * 2, 0x80);
+    std::string wide;
+    stbi_write_png_to_func(append, &wide, w, 2, 1, grey.data(), w);
+    IDirect3DTexture9* tex = nullptr;
+    D3DXIMAGE_INFO info{};
+    ASSERT_EQ(D3DXCreateTextureFromFileInMemoryEx(device, wide.data(), (UINT)wide.size(), D3DX_DEFAULT, D3DX_DEFAULT,
+                                                  1, 0, D3DFMT_UNKNOWN, D3DPOOL_MANAGED, D3DX_DEFAULT, D3DX_DEFAULT, 0,
+                                                  &info, nullptr, &tex),
+              D3D_OK);
+    EXPECT_EQ(info.Width, (UINT)w);
+    D3DSURFACE_DESC desc{};
+    tex->GetLevelDesc(0, &desc);
+    EXPECT_EQ(desc.Width, caps.MaxTextureWidth);
+    EXPECT_EQ(desc.Height, 2u);
+    tex->Release();
+
+    // 16,384 x 16,384 grey pixels claimed by a small file.
+    std::string bomb;
+    stbi_write_png_to_func(append, &bomb, 2, 2, 1, grey.data(), 2);
+    const uint8_t side[4] = {0, 0, 0x40, 0};
+    std::memcpy(&bomb[16], side, 4);
+    std::memcpy(&bomb[20], side, 4);
+    tex = nullptr;
+    EXPECT_EQ(D3DXCreateTextureFromFileInMemory(device, bomb.data(), (UINT)bomb.size(), &tex), E_OUTOFMEMORY);
+    EXPECT_EQ(tex, nullptr);
+}
+
+// A DXT1 file with its whole mip chain becomes a DXT1 texture with the
+// blocks as stored, and draws their colour.
+TEST_F(D3DXRender, CompressedFileWithItsMipsStaysCompressed) {
+    uint32_t head[32] = {0x20534444, 124, 0x21007, 8, 8, 0, 0, 4};
+    head[19] = 32;
+    head[20] = 0x4;
+    head[21] = MAKEFOURCC('D', 'X', 'T', '1');
+    head[27] = 0x401008;
+    std::string dds(reinterpret_cast<const char*>(head), sizeof head);
+    const uint8_t green[8] = {0xE0, 0x07, 0xE0, 0x07, 0, 0, 0, 0}; // 565 green, both ends
+    for (int block = 0; block < 4 + 1 + 1 + 1; ++block) dds.append(reinterpret_cast<const char*>(green), 8);
+    IDirect3DTexture9* tex = nullptr;
+    ASSERT_EQ(D3DXCreateTextureFromFileInMemory(device, dds.data(), (UINT)dds.size(), &tex), D3D_OK);
+    D3DSURFACE_DESC desc{};
+    tex->GetLevelDesc(0, &desc);
+    EXPECT_EQ(desc.Format, D3DFMT_DXT1);
+    EXPECT_EQ(tex->GetLevelCount(), 4u);
+
+    struct V {
+        float x, y, z, rhw, u, v;
+    };
+    const V quad[4] = {{0, 0, 0.5f, 1, 0, 0}, {(float)kWidth, 0, 0.5f, 1, 1, 0}, {0, (float)kHeight, 0.5f, 1, 0, 1},
+                       {(float)kWidth, (float)kHeight, 0.5f, 1, 1, 1}};
+    device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
+    device->BeginScene();
+    device->SetTexture(0, tex);
+    device->SetRenderState(D3DRS_LIGHTING, FALSE);
+    device->SetFVF(D3DFVF_XYZRHW | D3DFVF_TEX1);
+    ASSERT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad, sizeof(V)), D3D_OK);
+    device->EndScene();
+    const auto pixels = ReadBack();
+    EXPECT_NEAR_COLOR(Pixel(pixels, kWidth / 2, kHeight / 2), 0, 255, 0, 2);
+    device->SetTexture(0, nullptr);
+    tex->Release();
+}
