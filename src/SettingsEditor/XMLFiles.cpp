@@ -15,6 +15,7 @@
 #include "Common/Environment.h"
 #include "Common/FilePath.h"
 #include "Common/MessageBox.h"
+#include "Common/StaleFiles.h"
 #include "Common/XmlText.h"
 
 namespace C_XMLBase {
@@ -42,9 +43,12 @@ bool IsBlank(const std::string& bytes)
 }
 
 // Writes all bytes to a new file and makes them durable; errno on failure.
+// Whatever lies at the name already (a link someone placed there, say) is
+// removed and never written through.
 int WriteDurably(const std::filesystem::path& file, const std::string& bytes, mode_t mode)
 {
-    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    ::unlink(file.c_str());
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd < 0) return errno;
     std::size_t done = 0;
     int error = 0;
@@ -127,6 +131,10 @@ void C_XMLFile::Load()
     if (!folder.empty() && ::access(folder.c_str(), W_OK) != 0)
         Note(L"Папка " + VORTALEX::PathToWide(folder) + L" закрыта для записи: изменения " + m_Name +
              L" не сохранятся.");
+
+    // Saves write "<name>.tmp<process>" and rename it; one that a killed
+    // editor or engine left behind would otherwise stay for ever.
+    VORTALEX::RemoveStaleTemporaries(file.parent_path(), file.filename().native(), ".tmp");
 
     const fs::file_status status = fs::status(file, ec);
     if (!fs::exists(status)) {

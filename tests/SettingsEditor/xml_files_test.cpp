@@ -175,6 +175,43 @@ TEST_F(XMLFilesTest, AFailedSaveKeepsThePreviousFile)
     EXPECT_EQ(FilesStartingWith(program, "settings.xml"), std::vector<std::string>{"settings.xml"});
 }
 
+// A save killed between writing and renaming leaves "<name>.tmp<process>";
+// the next start removes those of processes that no longer run and nothing
+// else, and a save never writes through whatever lies at its own temporary
+// name.
+TEST_F(XMLFilesTest, TemporariesOfKilledSavesGoAndLinksAtTheTemporaryNameAreNotFollowed)
+{
+    // Process numbers above the kernel's limit never run; this process runs.
+    const std::string mine = "settings.xml.tmp" + std::to_string(::getpid());
+    for (const std::string name : {"settings.xml.tmp99999998", "settings.xml.tmp", "settings.xml.tmp12a",
+                                   "other.xml.tmp99999998"})
+        ScratchFolder::Write(program / name, "partial");
+    ScratchFolder::Write(program / "modules" / "DefaultRenderState.xml.tmp99999997", "partial");
+    const std::filesystem::path victim = dir.path() / "victim.txt";
+    ScratchFolder::Write(victim, "untouched");
+    std::filesystem::create_symlink(victim, program / mine);
+    {
+        C_XMLSettings settings;
+        EXPECT_FALSE(std::filesystem::exists(program / "settings.xml.tmp99999998"));
+        EXPECT_TRUE(std::filesystem::is_symlink(program / mine)) << "this process still runs";
+        EXPECT_TRUE(std::filesystem::exists(program / "settings.xml.tmp"));
+        EXPECT_TRUE(std::filesystem::exists(program / "settings.xml.tmp12a"));
+        EXPECT_TRUE(std::filesystem::exists(program / "other.xml.tmp99999998"));
+        settings.SetSection(L"Video");
+        settings.SetParameter(L"Adapter", 0);
+        EXPECT_TRUE(settings.Save()) << settings.TakeNotes();
+    }
+    EXPECT_EQ(ScratchFolder::Read(victim), "untouched");
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(program / mine)));
+    EXPECT_TRUE(Contains(ScratchFolder::Read(Settings()), "Adapter"));
+    {
+        C_XMLState states;
+        states.KeepFileUnchanged();
+    }
+    EXPECT_FALSE(std::filesystem::exists(program / "modules" / "DefaultRenderState.xml.tmp99999997"));
+    EXPECT_TRUE(Boxes().empty());
+}
+
 TEST_F(XMLFilesTest, AFolderInPlaceOfTheFileIsReportedAndLeftAlone)
 {
     std::filesystem::create_directories(Settings() / "inside");
