@@ -384,6 +384,26 @@ TEST_F(Robustness, StaleSettingsTemporariesOfAKilledRunAreRemovedAtTheNextStart)
     EXPECT_EQ(Video(L"BackBufferWidth"), 800);
 }
 
+TEST_F(Robustness, ASettingsSaveThatFailsAtExitLogsWhyAndEndsNormally)
+{
+    ScratchFolder::Write(program / "MainModule.xml", Scene("First", "0xFF336699", ""));
+    // A folder where the file should be: nothing can be renamed over it.
+    fs::create_directories(program / "settings.xml" / "inside");
+    const RunResult run = Run(3);
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_FALSE(SanitizerReport(run.output)) << run.output;
+    EXPECT_EQ(run.frames, 3);
+    const std::size_t at = run.log.find(Cp1251(L"Файл настроек не записан: "));
+    ASSERT_NE(at, std::string::npos) << run.log;
+    const std::string line = run.log.substr(at, run.log.find('<', at) - at);
+    EXPECT_NE(line.find("settings.xml"), std::string::npos) << line;
+    EXPECT_NE(line.find("rename: Is a directory"), std::string::npos) << line;
+    EXPECT_EQ(run.log.find("GetDescription"), std::string::npos);
+    EXPECT_TRUE(fs::is_directory(program / "settings.xml" / "inside"));
+    for (const auto& entry : fs::directory_iterator(program))
+        EXPECT_EQ(entry.path().filename().string().find("settings.xml.tmp"), std::string::npos) << entry.path();
+}
+
 TEST_F(Robustness, AMainModuleOnTheCommandLineIsFoundInsideAStorageArchive)
 {
     {
