@@ -240,6 +240,17 @@ TEST_F(HtmlPanelTest, NoSurfaceNoDeviceContextAndNoTextEachWarnAndLeaveThePanelH
     Put("textures/block.dds", Dxt1Dds());
     Text(L"HP_Block = block.dds; 0;");
     Text(L"HP_Hello = Hello");
+    // A text log beside the in-memory one: it names where each warning
+    // comes from, which is all an empty warning says.
+    struct TextLog {
+        explicit TextLog(const std::wstring& where) : folder(logger::Logger::Options()[logger::OptionFolder])
+        {
+            logger::Logger::SetOption(logger::OptionFolder, where.c_str());
+            logger::Logger::Activate(logger::Text);
+        }
+        ~TextLog() { logger::Logger::SetOption(logger::OptionFolder, folder.c_str()); }
+        const std::wstring folder;
+    } textLog(Path("panel_logs"));
     LoadPanels("  <x name=\"Huge\" class=\"C_GUIHtmlOutput\" value=\"100000; 100000; ; ; HP_Hello; 0; 0;\"/>\n"
                "  <x name=\"Missing\" class=\"C_GUIHtmlOutput\" value=\"32; 16; ; ; HP_NoSuchKey; 0; 0;\"/>\n"
                "  <x name=\"Unnamed\" class=\"C_GUIHtmlOutput\" value=\"32; 16; ; ; ; 0; 0;\"/>\n"
@@ -248,6 +259,12 @@ TEST_F(HtmlPanelTest, NoSurfaceNoDeviceContextAndNoTextEachWarnAndLeaveThePanelH
                "  <x name=\"Block\" class=\"C_GUIHtmlOutput\" value=\"4; 4; C_D3DTEXTURE9; HP_Block; HP_Hello; 0; 0;\"/>\n"
                "  <p name=\"Plate\" class=\"C_PositionObject\" value=\"C_D3DXMESH9_BOX; RT_Plate; RT_Origin;\""
                " extra=\"Glow; Huge; Missing; Block\"/>\n");
+
+    std::string text;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path() / "panel_logs"))
+        if (entry.path().extension() == ".log") text += ScratchFolder::Read(entry.path());
+    const std::string source = "\tRender\\GUI\\C_GUIHtmlOutput (";
+    EXPECT_NE(text.find("warning:\t" + source), std::string::npos) << text;
 
     // No surface: the texture's warning, then the panel's empty one.
     EXPECT_TRUE(Logged(L"Текстура не загружена: Unknown"));
@@ -274,6 +291,7 @@ TEST_F(HtmlPanelTest, NoSurfaceNoDeviceContextAndNoTextEachWarnAndLeaveThePanelH
     block->Surface->GetDesc(&desc);
     if (desc.Format != D3DFMT_DXT1) GTEST_SKIP() << "no block-compressed textures on this device";
     EXPECT_EQ(Warnings(L"!hdc"), 1u);
+    EXPECT_NE(text.find("warning:\t!hdc" + source), std::string::npos) << text;
 
     // The scene still draws.
     const std::vector<uint32_t> frame = Frame();
