@@ -259,6 +259,54 @@ TEST_F(Robustness, ScriptsDeletingObjectsAndSwitchingModulesLeaveARunningProgram
     EXPECT_EQ(CountColour(run.shot, 0x0000FF), 0);
 }
 
+TEST_F(Robustness, PerFrameFunctionsThatRewriteTheirOwnObjectsLeaveARunningProgram)
+{
+    // Every frame the text's function adds an object to the module whose
+    // update is running it and deletes the one it added the frame before,
+    // takes the red material off the box and puts it back, and empties its
+    // own extra objects; at frame 5 it replaces its own script while it
+    // runs, and the new function clears its own script at its third call.
+    Script("frame.lua",
+           "local frames = 0\n"
+           "function Frame(id)\n"
+           "  frames = frames + 1\n"
+           "  local module, box, red = GetObjectID('Busy'), GetObjectID('Box'), GetObjectID('Red')\n"
+           "  CreateObject(module, 'C_PositionObject', 'Made' .. frames, 'C_D3DXMESH9_BOX; Cube; LeftAt;', '', 'false', 'Red')\n"
+           "  DeleteObject(GetObjectID('Made' .. (frames - 1)))\n"
+           "  DeleteExtraObject(box, red)\n"
+           "  AddExtraObject(box, red)\n"
+           "  AddExtraObject(id, red)\n"
+           "  ClearExtraObjects(id)\n"
+           "  if frames == 5 then SetAnotherScript(id, 'other.lua; Other') end\n"
+           "end\n");
+    Script("other.lua",
+           "local calls = 0\n"
+           "function Other(id)\n"
+           "  calls = calls + 1\n"
+           "  SetString(id, 'CALL ' .. calls)\n"
+           "  if calls == 3 then ClearScript(id) end\n"
+           "end\n");
+    ScratchFolder::Write(program / "MainModule.xml",
+                         Scene("Busy", "0xFF336699",
+                               "  <box name=\"Box\" class=\"C_PositionObject\" value=\"C_D3DXMESH9_BOX; Cube; RightAt;\""
+                               " extra=\"Red\"/>\n"
+                               "  <text name=\"Hello\" class=\"C_BaseText2D\" script=\"frame.lua; Frame\""
+                               " value=\"Word; WordFlags; WordRect; WordColour; WordFont\"/>\n"));
+    const RunResult run = Run(30);
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_FALSE(SanitizerReport(run.output)) << run.output;
+    EXPECT_EQ(run.frames, 30);
+    EXPECT_EQ(run.log.find(Cp1251(L"Ошибка скрипта")), std::string::npos) << run.log;
+    // The box on the right and the last box the script made on the left,
+    // both red.
+    int left = 0, right = 0;
+    for (int y = 0; y < run.shot.height; ++y)
+        for (int x = 0; x < run.shot.width; ++x)
+            if ((run.shot.Pixel(x, y) & 0xF8F8F8u) == 0xF80000u) (x < run.shot.width / 2 ? left : right)++;
+    EXPECT_GT(left, 500);
+    EXPECT_GT(right, 500);
+}
+
 TEST_F(Robustness, ScriptErrorsOfThreeScriptsAreAllLoggedOnceUnderTheDefaultSettings)
 {
     Script("syntax.lua", "this is not lua\n");
