@@ -49,7 +49,7 @@ void QueueInsertAndDraw(benchmark::State& state)
     }
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
-BENCHMARK(QueueInsertAndDraw)->Arg(100)->Arg(1000)->Arg(10000);
+BENCHMARK(QueueInsertAndDraw)->Arg(100)->Arg(1000)->Arg(10000)->Arg(100000);
 
 void FrustumCulling(benchmark::State& state)
 {

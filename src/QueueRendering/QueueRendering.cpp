@@ -35,23 +35,52 @@ void C_QueueRendering::InstallInsert()
     C_BaseObject::RenderQueueInsert = [](C_BaseObject* object) { Instance().Add(object); };
 }
 
-std::size_t C_QueueRendering::C_QueueOne::Insert(C_BaseObject* object)
+void C_QueueRendering::C_QueueOne::Reserve()
 {
-    const float key = GetCameraDistanceSize(object);
-    std::size_t low = 0;
-    std::size_t high = m_Keys.size();
-    while (low != high) {
-        const std::size_t middle = (low + high) / 2;
-        if (m_Keys[middle] == key) {
-            low = middle;
-            break;
+    m_Keys.reserve(100);
+    m_Arrivals.reserve(100);
+    m_ArrivalKeys.reserve(100);
+}
+
+void C_QueueRendering::C_QueueOne::Insert(C_BaseObject* object)
+{
+    m_ArrivalKeys.push_back(GetCameraDistanceSize(object));
+    m_Arrivals.push_back(object);
+}
+
+void C_QueueRendering::C_QueueOne::Settle()
+{
+    if (m_Arrivals.empty()) return;
+    if (empty()) {
+        m_Ordering.Compute(m_ArrivalKeys.data(), m_ArrivalKeys.size(), m_Order);
+        resize(m_Order.size());
+        m_Keys.resize(m_Order.size());
+        for (std::size_t i = 0; i < m_Order.size(); ++i) {
+            (*this)[i] = m_Arrivals[m_Order[i]];
+            m_Keys[i] = m_ArrivalKeys[m_Order[i]];
         }
-        if (key < m_Keys[middle]) high = middle;
-        else low = middle + 1;
+    } else {
+        // Objects queued after the list was settled (while it was drawn):
+        // inserted one by one into it, as they arrived.
+        for (std::size_t a = 0; a < m_Arrivals.size(); ++a) {
+            const float key = m_ArrivalKeys[a];
+            std::size_t low = 0;
+            std::size_t high = m_Keys.size();
+            while (low != high) {
+                const std::size_t middle = (low + high) / 2;
+                if (m_Keys[middle] == key) {
+                    low = middle;
+                    break;
+                }
+                if (key < m_Keys[middle]) high = middle;
+                else low = middle + 1;
+            }
+            m_Keys.insert(m_Keys.begin() + static_cast<std::ptrdiff_t>(low), key);
+            insert(begin() + static_cast<std::ptrdiff_t>(low), m_Arrivals[a]);
+        }
     }
-    m_Keys.insert(m_Keys.begin() + static_cast<std::ptrdiff_t>(low), key);
-    insert(begin() + static_cast<std::ptrdiff_t>(low), object);
-    return low;
+    m_Arrivals.clear();
+    m_ArrivalKeys.clear();
 }
 
 void C_QueueRendering::C_QueueOne::RemoveAt(std::size_t index)
@@ -63,6 +92,8 @@ void C_QueueRendering::C_QueueOne::RemoveAt(std::size_t index)
 void C_QueueRendering::C_QueueOne::clear()
 {
     m_Keys.clear();
+    m_Arrivals.clear();
+    m_ArrivalKeys.clear();
     std::vector<C_BaseObject*>::clear();
 }
 
@@ -106,6 +137,7 @@ void C_QueueRendering::ClearQueues()
 
 void C_QueueRendering::Draw(IDirect3DDevice9* device)
 {
+    for (C_QueueOne* queue : Queues) queue->Settle();
     switch (CommonData().RenderPass) {
     case 1: DrawOcclusion(device); break;
     case 0: DrawMain(device); break;
