@@ -60,6 +60,7 @@ HRESULT PortDevice::GetDepthStencilSurface(IDirect3DSurface9** surface) {
 }
 
 void PortDevice::SurfaceDestroyed(PortSurface* surface) {
+    if (m_batchCount && MakeCurrent()) FlushBatch();  // waiting draws may target it
     for (size_t i = 0; i < m_fbos.size();) {
         if (m_fbos[i].color == surface || m_fbos[i].depth == surface) {
             if (Activate()) glDeleteFramebuffers(1, &m_fbos[i].fbo);
@@ -80,6 +81,13 @@ void PortDevice::SurfaceDestroyed(PortSurface* surface) {
 }
 
 GLuint PortDevice::FramebufferFor(PortSurface* color, PortSurface* depth, bool& depthAttached) {
+    if (m_windowFramebuffer && (color == m_backBuffer || (depth && depth == m_autoDepth))) {
+        if (color == m_backBuffer && (!depth || depth == m_autoDepth)) {
+            depthAttached = depth != nullptr;
+            return 0;  // the window's own framebuffer
+        }
+        LeaveWindowFramebuffer();
+    }
     for (const FboEntry& e : m_fbos) {
         if (e.color == color && e.depth == depth) {
             depthAttached = e.depthAttached;
