@@ -174,6 +174,9 @@ void C_Base3DWindow::Frame()
             return;
         }
         SetTextureFilter();
+        // The occlusion surface was kept with the scene; the load run that
+        // follows rebuilds its device objects, and the pass comes back.
+        queue.Load(device);
         ShowLoadScreen();
         m_Loading = true;
         return;

@@ -2,9 +2,11 @@
 
 #include <cmath>
 #include <unordered_set>
+#include <vector>
 
 #include "BaseClasses/BaseModule.h"
 #include "BaseClasses/BaseResource.h"
+#include "BaseClasses/LiveObjects.h"
 #include "Common/CodePage.h"
 #include "Common/Environment.h"
 #include "Logger/Logger.h"
@@ -94,6 +96,14 @@ bool C_BaseObject::IsLive(const C_BaseObject* object)
 std::size_t C_BaseObject::LiveCount()
 {
     return LiveObjects().size();
+}
+
+void ForEachLiveObject(const std::function<void(C_BaseObject*)>& visit)
+{
+    // A copy: the visitor may create or destroy objects.
+    const std::vector<const C_BaseObject*> objects(LiveObjects().begin(), LiveObjects().end());
+    for (const C_BaseObject* object : objects)
+        if (LiveObjects().count(object)) visit(const_cast<C_BaseObject*>(object));
 }
 
 // ---------------------------------------------------------------------------

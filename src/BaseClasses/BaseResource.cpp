@@ -96,9 +96,11 @@ void C_BaseResource::LoadEffect()
     for (const std::wstring& technique : ParameterString::ReadList(EffectDescription, 2)) {
         if (EffectSupport.ValidateTechnique(Effect, technique)) {
             Technique = technique;
-            break;
+            return;
         }
     }
+    // Without a technique the object is drawn as if it had no effect.
+    LOG_WARNING(L"Объекту " << Name << L" не подошла ни одна техника эффекта " << name);
 }
 
 void C_BaseResource::LoadExtraObjects(const std::wstring& names)

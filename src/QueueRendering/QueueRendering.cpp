@@ -1,7 +1,9 @@
 #include "QueueRendering/QueueRendering.h"
 
 #include <cstdio>
+#include <iterator>
 #include <string>
+#include <utility>
 
 #include "BaseClasses/ParameterString.h"
 #include "Logger/Logger.h"
@@ -147,6 +149,8 @@ void C_QueueRendering::Draw(IDirect3DDevice9* device)
 
 void C_QueueRendering::DrawOcclusion(IDirect3DDevice9* device)
 {
+    // A script may have deleted the surface since the queue was loaded.
+    if (OcclusionSurface && !IsLive(OcclusionSurface)) OcclusionSurface = nullptr;
     if (!OcclusionSurface || !SurfaceSupport.Query || !SurfaceSupport.BeginSurface || !SurfaceSupport.EndSurface)
         return;
     IDirect3DQuery9* query = SurfaceSupport.Query(OcclusionSurface);
@@ -155,13 +159,19 @@ void C_QueueRendering::DrawOcclusion(IDirect3DDevice9* device)
     common.OcclusionQuery = query;
     if (!SurfaceSupport.BeginSurface(OcclusionSurface)) return;
 
-    device->SetRenderState(D3DRS_ZENABLE, TRUE);
-    device->SetRenderState(D3DRS_ZWRITEENABLE, TRUE);
-    device->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
-    device->SetRenderState(D3DRS_LIGHTING, FALSE);
-    device->SetRenderState(D3DRS_ALPHATESTENABLE, FALSE);
-    device->SetRenderState(D3DRS_FOGENABLE, FALSE);
-    device->SetRenderState(D3DRS_FILLMODE, D3DFILL_SOLID);
+    // The pass's own states, in this order. The scene's values come back
+    // afterwards: states are set by scene objects only when they change, so
+    // left as the pass sets them they would draw the whole frame unlit,
+    // unblended and solid, and the pre-pass would change the picture.
+    static constexpr std::pair<D3DRENDERSTATETYPE, DWORD> passStates[] = {
+        {D3DRS_ZENABLE, TRUE},         {D3DRS_ZWRITEENABLE, TRUE}, {D3DRS_ALPHABLENDENABLE, FALSE},
+        {D3DRS_LIGHTING, FALSE},       {D3DRS_ALPHATESTENABLE, FALSE}, {D3DRS_FOGENABLE, FALSE},
+        {D3DRS_FILLMODE, D3DFILL_SOLID}};
+    DWORD sceneStates[std::size(passStates)] = {};
+    for (std::size_t i = 0; i < std::size(passStates); ++i) {
+        if (FAILED(device->GetRenderState(passStates[i].first, &sceneStates[i]))) sceneStates[i] = passStates[i].second;
+        device->SetRenderState(passStates[i].first, passStates[i].second);
+    }
 
     for (C_QueueOne* queue : Queues) {
         if (queue->Camera) queue->Camera->Draw(device);
@@ -173,7 +183,9 @@ void C_QueueRendering::DrawOcclusion(IDirect3DDevice9* device)
             else ++i;
         }
     }
+    if (SurfaceSupport.CloseCaptures) SurfaceSupport.CloseCaptures();
     SurfaceSupport.EndSurface(OcclusionSurface);
+    for (std::size_t i = 0; i < std::size(passStates); ++i) device->SetRenderState(passStates[i].first, sceneStates[i]);
 }
 
 void C_QueueRendering::DrawMain(IDirect3DDevice9* device)
@@ -188,6 +200,7 @@ void C_QueueRendering::DrawMain(IDirect3DDevice9* device)
                 object->Draw(device);
         }
     }
+    if (SurfaceSupport.CloseCaptures) SurfaceSupport.CloseCaptures();
 }
 
 void C_QueueRendering::Load(IDirect3DDevice9*)

@@ -59,6 +59,9 @@ public:
         IDirect3DQuery9* (*Query)(C_BaseResource* surface) = nullptr;
         bool (*BeginSurface)(C_BaseResource* surface) = nullptr;
         void (*EndSurface)(C_BaseResource* surface) = nullptr;
+        // Ends captures into surfaces that objects began and left open, so
+        // that each pass ends drawing where it began.
+        void (*CloseCaptures)() = nullptr;
     };
     static C_SurfaceSupport SurfaceSupport;
     using EffectDrawFunction = void (*)(C_D3DXEFFECT* effect, C_BaseObject* object, IDirect3DDevice9* device);

@@ -29,8 +29,7 @@ C_BaseResource* C_ResManager::AddResource(const wchar_t* className, const wchar_
                                           const wchar_t* value)
 {
     std::wstring objectName = name ? name : L"";
-    if (objectName.empty() || objectName == L"Unknown")
-        objectName = L"Unknown" + std::to_wstring(s_UnknownCounter++);
+    if (objectName.empty() || objectName == L"Unknown") objectName = GenerateName();
 
     C_BaseResManager*& entry = m_ClassMap[className ? className : L""];
     if (entry) return entry->AddResource(objectName.c_str(), value);
@@ -56,6 +55,11 @@ C_BaseResource* C_ResManager::AddResource(const wchar_t* className, const wchar_
     Insert(manager);
     entry = manager;
     return resource;
+}
+
+std::wstring C_ResManager::GenerateName()
+{
+    return L"Unknown" + std::to_wstring(s_UnknownCounter++);
 }
 
 C_BaseResManager* C_ResManager::GetManager(const std::wstring& className) const

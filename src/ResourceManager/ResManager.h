@@ -19,6 +19,10 @@ public:
 
     C_BaseResource* AddResource(const wchar_t* className, const wchar_t* name, const wchar_t* value);
 
+    // "Unknown%i" with the process-wide counter that unnamed resources take
+    // their names from (the counter moves on).
+    static std::wstring GenerateName();
+
     // The object of that name in that class's manager; a class without a
     // manager warns when `warn` is set.
     C_BaseResource* GetResource(const wchar_t* name, const wchar_t* className, bool warn);

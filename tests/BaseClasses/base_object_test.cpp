@@ -3,10 +3,9 @@
 #include <cmath>
 #include <limits>
 
+#include "Render/Resources/D3DXEFFECT.h"
 #include "Render/Resources/D3DXSTRING.h"
 #include "Script/LuaScriptBase.h"
-
-class C_D3DXEFFECT {};   // the effect type is opaque to the object model
 
 namespace {
 
@@ -260,6 +259,7 @@ TEST_F(BaseObjectTest, EffectsAreFoundByNameAndTheFirstValidTechniqueIsChosen)
     g_ValidTechnique = L"None";
     o->LoadEffect();
     EXPECT_EQ(o->Technique, L"First");   // unchanged
+    EXPECT_TRUE(Logged(L"Объекту o не подошла ни одна техника эффекта Glow"));
 
     C_BaseResource::SetAnotherEffect(C_BaseObject::ToID(o), "Missing; 50; Second");
     EXPECT_EQ(o->Effect, &g_Effect);   // stays as it was

@@ -34,11 +34,6 @@ public:
     void Draw(IDirect3DDevice9*) override { g_order.push_back(L"[" + Name + L"]"); }
 };
 
-// Stands in for the render surface so the occlusion surface can be made.
-class Surface : public C_BaseResource {
-    TW_POOLED_CLASS(Surface)
-};
-
 namespace {
 
 struct FakeQuery : FakeUnknown<IDirect3DQuery9> {
@@ -57,7 +52,6 @@ std::vector<std::pair<C_BaseObject*, C_D3DXEFFECT*>> g_effectDraws;
 
 TW_REGISTER_CLASS_AS(Item, "TestItem")
 TW_REGISTER_CLASS_AS(Camera, "TestCamera")
-TW_REGISTER_CLASS_AS(Surface, "C_Surface9")
 
 class QueueTest : public ObjectModelTest {
 protected:
@@ -73,13 +67,15 @@ protected:
         C_BaseObject::CommonData().RenderPass = 0;
         C_QueueRendering::InstallInsert();
         C_BaseCamera::InstallModuleSupport();
+        m_Surfaces = C_QueueRendering::SurfaceSupport;
+        m_DrawWithEffect = C_QueueRendering::DrawWithEffect;
     }
     void TearDown() override
     {
         queue().ClearQueues();
         queue().Unload();
-        C_QueueRendering::SurfaceSupport = {};
-        C_QueueRendering::DrawWithEffect = nullptr;
+        C_QueueRendering::SurfaceSupport = m_Surfaces;
+        C_QueueRendering::DrawWithEffect = m_DrawWithEffect;
         ObjectModelTest::TearDown();
     }
     static C_QueueRendering& queue() { return C_QueueRendering::Instance(); }
@@ -105,6 +101,10 @@ protected:
     }
 
     FakeDevice device;
+
+private:
+    C_QueueRendering::C_SurfaceSupport m_Surfaces;
+    C_QueueRendering::EffectDrawFunction m_DrawWithEffect = nullptr;
 };
 
 TEST_F(QueueTest, MainPassDrawsFixedFirstAndLastAroundBackToFront)
@@ -193,6 +193,7 @@ TEST_F(QueueTest, OcclusionPassDropsHiddenObjectsForThisFrameOnly)
     C_QueueRendering::SurfaceSupport.Query = [](C_BaseResource*) -> IDirect3DQuery9* { return &g_query; };
     C_QueueRendering::SurfaceSupport.BeginSurface = [](C_BaseResource*) { return g_beginResult; };
     C_QueueRendering::SurfaceSupport.EndSurface = [](C_BaseResource*) { ++g_ends; };
+    C_QueueRendering::SurfaceSupport.CloseCaptures = nullptr;
 
     queue().Add(MakeCamera(L"cam"));
     MakeItem(L"a", 1.0f)->Hidden = true;
@@ -200,6 +201,9 @@ TEST_F(QueueTest, OcclusionPassDropsHiddenObjectsForThisFrameOnly)
     queue().Add(Managers().GetResource(L"a", L"TestItem", false));
     queue().Add(Managers().GetResource(L"b", L"TestItem", false));
     queue().Add(MakeItem(L"c", 3.0f));
+    device.renderStates[D3DRS_LIGHTING] = TRUE;
+    device.renderStates[D3DRS_ALPHABLENDENABLE] = TRUE;
+    device.renderStates[D3DRS_FILLMODE] = D3DFILL_WIREFRAME;
     // Nearest first; a removed object's place is taken by the next one.
     EXPECT_EQ(Drawn(1), (std::vector<std::wstring>{L"[cam]", L"a", L"b", L"c"}));
     EXPECT_EQ(C_BaseObject::CommonData().OcclusionQuery, &g_query);
@@ -208,7 +212,14 @@ TEST_F(QueueTest, OcclusionPassDropsHiddenObjectsForThisFrameOnly)
                                                        {D3DRS_ALPHABLENDENABLE, FALSE}, {D3DRS_LIGHTING, FALSE},
                                                        {D3DRS_ALPHATESTENABLE, FALSE}, {D3DRS_FOGENABLE, FALSE},
                                                        {D3DRS_FILLMODE, D3DFILL_SOLID}};
-    EXPECT_EQ(device.renderStateOrder, states);
+    ASSERT_EQ(device.renderStateOrder.size(), 2 * states.size());
+    EXPECT_EQ(decltype(states)(device.renderStateOrder.begin(), device.renderStateOrder.begin() + 7), states);
+    // After the pass the scene's own values come back, so that switching the
+    // pass on does not change how the frame is drawn.
+    EXPECT_EQ(device.renderStateOrder[10], std::make_pair(int(D3DRS_LIGHTING), DWORD(TRUE)));
+    EXPECT_EQ(device.renderStateOrder[13], std::make_pair(int(D3DRS_FILLMODE), DWORD(D3DFILL_WIREFRAME)));
+    EXPECT_EQ(device.renderStates[D3DRS_LIGHTING], DWORD(TRUE));
+    EXPECT_EQ(device.renderStates[D3DRS_ALPHABLENDENABLE], DWORD(TRUE));
     EXPECT_EQ(Drawn(0), (std::vector<std::wstring>{L"[cam]", L"c"}));
 
     // A surface that cannot begin skips the pass and keeps every object.

@@ -87,6 +87,15 @@ std::size_t Count(const std::string& text, const std::string& what)
     return count;
 }
 
+// The scene of a run: text.ini, the main module, the nested module and
+// other files of the program folder by their names.
+struct Scene {
+    std::string text = kText;
+    std::string main = kMain;
+    std::string world = kWorld;
+    std::vector<std::pair<std::string, std::string>> files;
+};
+
 // One run of the program in a folder of its own; its log and screenshot.
 struct RunResult {
     int exitCode = -1;
@@ -104,7 +113,7 @@ protected:
     static constexpr int kFrames = 70;
     static constexpr int kLossAfter = 30;
 
-    RunResult Run(const std::string& name, int loseAfter, int frames = kFrames)
+    RunResult Run(const std::string& name, int loseAfter, int frames = kFrames, const Scene& scene = Scene())
     {
         const std::filesystem::path root = dir.path() / name;
         const std::filesystem::path program = root / "program";
@@ -112,9 +121,13 @@ protected:
         std::filesystem::copy_file(std::filesystem::path(TW_BINARY_DIR) / "Tarnwick", program / "Tarnwick");
         std::filesystem::copy_file(std::filesystem::path(TW_SOURCE_DIR) / "demo" / "textures" / "checker.bmp",
                                    program / "textures" / "checker.bmp");
-        ScratchFolder::Write(program / "text.ini", kText);
-        ScratchFolder::Write(program / "MainModule.xml", kMain);
-        ScratchFolder::Write(program / "world.xml", kWorld);
+        ScratchFolder::Write(program / "text.ini", scene.text);
+        ScratchFolder::Write(program / "MainModule.xml", scene.main);
+        ScratchFolder::Write(program / "world.xml", scene.world);
+        for (const auto& [file, bytes] : scene.files) {
+            std::filesystem::create_directories((program / file).parent_path());
+            ScratchFolder::Write(program / file, bytes);
+        }
 
         std::string command = "cd '" + program.string() + "' && SDL_VIDEODRIVER=offscreen TARNWICK_FRAMES=" +
                               std::to_string(frames) + " TARNWICK_STEP_MS=16 TARNWICK_SCREENSHOT='" +
@@ -131,6 +144,23 @@ protected:
             for (const auto& entry : std::filesystem::directory_iterator(root / "log"))
                 if (entry.path().extension() == ".html") result.log += ReadAll(entry.path());
         return result;
+    }
+
+    static int Differing(const Image& a, const Image& b)
+    {
+        int differing = 0;
+        for (int y = 0; y < a.height; ++y)
+            for (int x = 0; x < a.width; ++x) {
+                const unsigned p = a.Pixel(x, y), q = b.Pixel(x, y);
+                for (int shift = 0; shift < 24; shift += 8) {
+                    const int d = static_cast<int>((p >> shift) & 0xFF) - static_cast<int>((q >> shift) & 0xFF);
+                    if (d > 2 || d < -2) {
+                        ++differing;
+                        break;
+                    }
+                }
+            }
+        return differing;
     }
 
     ScratchFolder dir;
@@ -165,19 +195,7 @@ TEST_F(TarnwickDeviceReset, TheSceneAfterALostDeviceIsTheSceneBeforeIt)
 
     // After the loss, the reset and the reload the picture is the same,
     // pixel for pixel but for rounding.
-    int differing = 0;
-    for (int y = 0; y < plain.shot.height; ++y)
-        for (int x = 0; x < plain.shot.width; ++x) {
-            const unsigned a = plain.shot.Pixel(x, y), b = lost.shot.Pixel(x, y);
-            for (int shift = 0; shift < 24; shift += 8) {
-                const int d = static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF);
-                if (d > 2 || d < -2) {
-                    ++differing;
-                    break;
-                }
-            }
-        }
-    EXPECT_EQ(differing, 0);
+    EXPECT_EQ(Differing(plain.shot, lost.shot), 0);
 
     // The reload found every object by its name: no lookup failed, no parent
     // went missing, nothing was made a second time (which would warn or show
@@ -197,4 +215,70 @@ TEST_F(TarnwickDeviceReset, TheSceneAfterALostDeviceIsTheSceneBeforeIt)
     for (int y = 400; y < 600; ++y)
         for (int x = 0; x < 800; ++x) changed += during.shot.Pixel(x, y) != plain.shot.Pixel(x, y);
     EXPECT_GT(changed, 200 * 800 / 2) << "the floor is not drawn while the scene reloads";
+}
+
+TEST_F(TarnwickDeviceReset, ACapturedSurfaceAnEffectAndThePrePassComeBackAfterALostDevice)
+{
+    // The world of the test above, plus: the occlusion pre-pass, a monitor
+    // in the world showing a capture made by a camera high above, and the
+    // ball drawn through an effect with a colour of its own.
+    Scene scene;
+    scene.text += "OcclusionCulling = true\n"
+                  "FolderEffect = effects\n"
+                  "TopAt = 0; 0; 200\n"
+                  "TopDown = 3.1415927; 0; 0\n"
+                  "Capture = Begin; Top; Floor; House; Chimney; Ball; End\n"
+                  "Panel = 8; 0.5; 6\n"
+                  "PanelAt = 0; -6; 8\n";
+    scene.main =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<scene name=\"Reset\" class=\"C_BaseModule\">\n"
+        "  <c name=\"Screen\" class=\"C_GUICamera\" value=\"Full; 0.5235988; 0xFF203040;\" extra=\"Capture\"/>\n"
+        "  <rig name=\"Rig\" class=\"C_BaseModule\" status=\"disabled\">\n"
+        "    <c name=\"Top\" class=\"C_FirstFaceCamera\" value=\"Full; 0.8; 0xFF0000FF; TopAt; TopDown; NearFar;\"/>\n"
+        "  </rig>\n"
+        "  <s name=\"Surface\" class=\"C_Surface9\" value=\"128; 96;\"/>\n"
+        "  <b name=\"Begin\" class=\"C_SurfaceBegin\" value=\"Surface\"/>\n"
+        "  <e name=\"End\" class=\"C_SurfaceEnd\" value=\"Surface\"/>\n"
+        "  <f name=\"Fx\" class=\"C_D3DXEFFECT\" value=\"cyan.fx\"/>\n"
+        "  <m name=\"world.xml\" class=\"C_BaseModule\"/>\n"
+        "</scene>\n";
+    std::string world = kWorld;
+    const std::string ball = "extra=\"Red; Plain\"/>\n</world>";
+    world.replace(world.rfind(ball), ball.size(),
+                  "extra=\"Red; Plain\" effect=\"Fx; 1000; Cyan\"/>\n"
+                  "  <material name=\"Glowing\" class=\"C_D3DMATERIAL9\" value=\"0; 0; 0; 0xFFFFFFFF; 0;\"/>\n"
+                  "  <object name=\"Monitor\" class=\"C_PositionObject\" value=\"C_D3DXMESH9_BOX; Panel; PanelAt;\""
+                  " extra=\"Glowing; Surface\"/>\n</world>");
+    scene.world = world;
+    scene.files.emplace_back("effects/cyan.fx",
+                             "parameter mat4 MatrixWorld;\nparameter mat4 MatrixView;\nparameter mat4 MatrixProjection;\n"
+                             "technique Cyan {\n  pass P {\n"
+                             "    vertex <<< void main() { gl_Position = PortFinishPosition(MatrixProjection * "
+                             "MatrixView * MatrixWorld * vec4(a_position.xyz, 1.0)); } >>>\n"
+                             "    fragment <<< out vec4 c; void main() { c = vec4(0.0, 1.0, 1.0, 1.0); } >>>\n"
+                             "  }\n}\n");
+
+    const RunResult plain = Run("plain", 0, kFrames, scene);
+    const RunResult lost = Run("lost", kLossAfter, kFrames, scene);
+    ASSERT_EQ(plain.exitCode, 0) << plain.output;
+    ASSERT_EQ(lost.exitCode, 0) << lost.output;
+    ASSERT_EQ(plain.shot.width, 800);
+    ASSERT_EQ(lost.shot.width, plain.shot.width);
+    ASSERT_EQ(lost.shot.height, plain.shot.height);
+
+    // The picture has the capture camera's blue on the monitor and the
+    // effect's cyan on the ball.
+    int blue = 0, cyan = 0;
+    for (int y = 150; y < 600; ++y)
+        for (int x = 0; x < 800; ++x) {
+            const unsigned p = plain.shot.Pixel(x, y);
+            const unsigned r = p >> 16, g = (p >> 8) & 0xFF, b = p & 0xFF;
+            blue += b > 200 && r < 40 && g < 40;
+            cyan += g > 200 && b > 200 && r < 40;
+        }
+    EXPECT_GT(blue, 500) << "the monitor shows the capture";
+    EXPECT_GT(cyan, 200) << "the ball is drawn through its effect";
+    EXPECT_EQ(Differing(plain.shot, lost.shot), 0);
+    EXPECT_EQ(Count(lost.log, "#FFFFC0"), Count(plain.log, "#FFFFC0")) << "warnings in the log";
 }

@@ -160,7 +160,10 @@ void C_BaseCamera::Draw(IDirect3DDevice9* device)
     device->SetTransform(D3DTS_PROJECTION, &Projection);
     DWORD flags = D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL;
     if (ClearTarget) flags |= D3DCLEAR_TARGET;
-    device->Clear(0, nullptr, flags, ClearColor, 1.0f, 0);
+    // Render surfaces have a 16-bit depth buffer without stencil, where
+    // Direct3D refuses the whole clear; their depth must still be cleared.
+    if (FAILED(device->Clear(0, nullptr, flags, ClearColor, 1.0f, 0)))
+        device->Clear(0, nullptr, flags & ~static_cast<DWORD>(D3DCLEAR_STENCIL), ClearColor, 1.0f, 0);
 }
 
 void C_BaseCamera::PickStep()

@@ -162,6 +162,11 @@ void C_PositionObject::SetLocalPosition(const D3DXVECTOR3& position)
     ComposeWorldMatrix();
 }
 
+D3DXVECTOR3 C_PositionObject::GetLocalPosition()
+{
+    return D3DXVECTOR3(X, Y, Z);
+}
+
 void C_PositionObject::ComposeWorldMatrix()
 {
     D3DXMATRIX scaling, rotation, translation;
@@ -171,26 +176,31 @@ void C_PositionObject::ComposeWorldMatrix()
     World = scaling * rotation * translation;
 }
 
-double C_PositionObject::SetPositionX(double id, double value)
+namespace {
+
+// One component changed, the others handed back as they were read, so that
+// a class converting units in SetLocalPosition converts them only once.
+double SetComponent(double id, double value, float D3DXVECTOR3::*component)
 {
-    if (C_PositionObject* object = PositionFromID(id))
-        object->SetLocalPosition(D3DXVECTOR3(static_cast<float>(value), object->Y, object->Z));
+    if (C_PositionObject* object = PositionFromID(id)) {
+        D3DXVECTOR3 position = object->GetLocalPosition();
+        position.*component = static_cast<float>(value);
+        object->SetLocalPosition(position);
+    }
     return 0.0;
 }
 
-double C_PositionObject::SetPositionY(double id, double value)
+double GetComponent(double id, float D3DXVECTOR3::*component)
 {
-    if (C_PositionObject* object = PositionFromID(id))
-        object->SetLocalPosition(D3DXVECTOR3(object->X, static_cast<float>(value), object->Z));
-    return 0.0;
+    C_PositionObject* object = PositionFromID(id);
+    return object ? static_cast<double>(object->GetLocalPosition().*component) : 0.0;
 }
 
-double C_PositionObject::SetPositionZ(double id, double value)
-{
-    if (C_PositionObject* object = PositionFromID(id))
-        object->SetLocalPosition(D3DXVECTOR3(object->X, object->Y, static_cast<float>(value)));
-    return 0.0;
-}
+} // namespace
+
+double C_PositionObject::SetPositionX(double id, double value) { return SetComponent(id, value, &D3DXVECTOR3::x); }
+double C_PositionObject::SetPositionY(double id, double value) { return SetComponent(id, value, &D3DXVECTOR3::y); }
+double C_PositionObject::SetPositionZ(double id, double value) { return SetComponent(id, value, &D3DXVECTOR3::z); }
 
 namespace {
 
@@ -215,23 +225,9 @@ double C_PositionObject::SetPositionA(double id, double degrees) { return SetAng
 double C_PositionObject::SetPositionB(double id, double degrees) { return SetAngle(id, degrees, &C_PositionObject::B); }
 double C_PositionObject::SetPositionC(double id, double degrees) { return SetAngle(id, degrees, &C_PositionObject::C); }
 
-double C_PositionObject::GetPositionX(double id)
-{
-    const C_PositionObject* object = PositionFromID(id);
-    return object ? object->X : 0.0;
-}
-
-double C_PositionObject::GetPositionY(double id)
-{
-    const C_PositionObject* object = PositionFromID(id);
-    return object ? object->Y : 0.0;
-}
-
-double C_PositionObject::GetPositionZ(double id)
-{
-    const C_PositionObject* object = PositionFromID(id);
-    return object ? object->Z : 0.0;
-}
+double C_PositionObject::GetPositionX(double id) { return GetComponent(id, &D3DXVECTOR3::x); }
+double C_PositionObject::GetPositionY(double id) { return GetComponent(id, &D3DXVECTOR3::y); }
+double C_PositionObject::GetPositionZ(double id) { return GetComponent(id, &D3DXVECTOR3::z); }
 
 double C_PositionObject::GetPositionA(double id) { return GetAngle(id, &C_PositionObject::A); }
 double C_PositionObject::GetPositionB(double id) { return GetAngle(id, &C_PositionObject::B); }

@@ -28,6 +28,10 @@ public:
     // radians), field 4 is the uniform scale (1 when empty).
     void Load(IDirect3DDevice9* device) override;          // 21
     virtual void SetLocalPosition(const D3DXVECTOR3& position);   // 23
+    // The position in the units SetLocalPosition takes, which the script
+    // operations read and write: the stored one here; classes that convert
+    // in SetLocalPosition give it back converted.
+    virtual D3DXVECTOR3 GetLocalPosition();                       // 24
 
     // World = scale · yaw-pitch-roll (yaw B, pitch A, roll C) · translation.
     void ComposeWorldMatrix();
@@ -35,8 +39,9 @@ public:
     // The matrix the object is drawn with (the tied matrix for tied objects).
     virtual const D3DXMATRIX& PlacementMatrix();
 
-    // Operations that scripts call; angles in degrees. IDs that name no live
-    // positioned object do nothing and give 0.
+    // Operations that scripts call; angles in degrees, positions as
+    // GetLocalPosition gives them. IDs that name no live positioned object do
+    // nothing and give 0.
     static double SetPositionX(double id, double value);
     static double SetPositionY(double id, double value);
     static double SetPositionZ(double id, double value);

@@ -134,9 +134,12 @@ void C_D3DTextureEx9::Load(IDirect3DDevice9* device)
     const auto height = static_cast<UINT>(ParameterString::ReadInt(GetField(3)));
     const D3DCOLOR key = ParameterString::ReadColor(GetField(4));
     const auto usage = static_cast<DWORD>(ParameterString::ReadInt(GetField(5)));
+    // Render targets (a surface's picture that starts as an image) exist
+    // only in video memory; Direct3D refuses them in the managed pool.
+    const D3DPOOL pool = (usage & D3DUSAGE_RENDERTARGET) ? D3DPOOL_DEFAULT : D3DPOOL_MANAGED;
     IDirect3DTexture9* texture = nullptr;
     if (SUCCEEDED(D3DXCreateTextureFromFileInMemoryEx(device, bytes.data(), static_cast<UINT>(bytes.size()), width,
-                                                      height, 1, usage, GetDisplayFormat(device), D3DPOOL_MANAGED,
+                                                      height, 1, usage, GetDisplayFormat(device), pool,
                                                       D3DX_DEFAULT, D3DX_DEFAULT, key, nullptr, nullptr, &texture)))
         SetTexture(texture);
 }

@@ -197,6 +197,9 @@ public:
     HRESULT GetSurfaceLevel(UINT level, IDirect3DSurface9** surface) override;
     HRESULT LockRect(UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) override;
     HRESULT UnlockRect(UINT level) override;
+    // LockRect; with anyPool, video-memory levels too (render targets read
+    // back first), for the port's own writers.
+    HRESULT LockLevel(UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags, bool anyPool);
 
     GLuint Name() const { return m_name; }
     const PortFormatInfo& Info() const { return *m_info; }
@@ -351,6 +354,7 @@ public:
         if (m_batchCount && MakeCurrent()) FlushBatch();  // drawn before the loss
         m_lostState = 1;
     }
+    void SetOcclusionQueriesAvailable(bool available) { m_noOcclusionQueries = !available; }
     bool ReadBackBuffer(std::vector<uint32_t>& argb, UINT& width, UINT& height);
     // Reads a render-target surface into memory laid out as Direct3D's rows.
     bool ReadSurface(PortSurface* surface, std::vector<uint8_t>& out, UINT pitch);
@@ -505,6 +509,7 @@ private:
     bool m_inScene = false;
     int m_lostState = 0;  // 0 operational, 1 lost, 2 lost and restorable (not reset)
     bool m_forcedLoss = false;
+    bool m_noOcclusionQueries = false;  // acts as a device without them (tests)
     int m_defaultResources = 0;
 
     // Swap chain.
@@ -519,6 +524,7 @@ private:
     PortSurface* m_depthStencil = nullptr;
     std::vector<FboEntry> m_fbos;
     bool m_flipped = false;
+    PortSurface* m_boundColor = nullptr;  // colour surface of the framebuffer bound last
     UINT m_targetWidth = 0, m_targetHeight = 0;
     bool m_hasDepth = false, m_hasStencil = false;
 

@@ -34,6 +34,19 @@ void PortDeviceCounters(IDirect3DDevice9* device, uint64_t& drawCalls, uint64_t&
     triangles = static_cast<PortDevice*>(device)->Triangles();
 }
 
+void PortDeviceSetOcclusionQueries(IDirect3DDevice9* device, bool available) {
+    if (device) static_cast<PortDevice*>(device)->SetOcclusionQueriesAvailable(available);
+}
+
+bool PortDeviceIsLost(IDirect3DDevice9* device) {
+    return device && static_cast<PortDevice*>(device)->DeviceLost();
+}
+
+HRESULT PortTextureLockLevel(IDirect3DTexture9* texture, UINT level, D3DLOCKED_RECT* locked) {
+    if (!texture || texture->GetType() != D3DRTYPE_TEXTURE) return D3DERR_INVALIDCALL;
+    return static_cast<PortTexture*>(texture)->LockLevel(level, locked, nullptr, 0, true);
+}
+
 void PortDeviceBufferUploads(IDirect3DDevice9* device, uint64_t& uploads, uint64_t& bytes) {
     uploads = bytes = 0;
     if (!device) return;

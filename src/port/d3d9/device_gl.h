@@ -47,6 +47,17 @@ bool PortDeviceReadBackBuffer(IDirect3DDevice9* device, std::vector<uint32_t>& a
 // TestCooperativeLevel reports D3DERR_DEVICELOST, then D3DERR_DEVICENOTRESET
 // until Reset succeeds.
 void PortDeviceForceLoss(IDirect3DDevice9* device);
+// True while the device is lost or waits for Reset (asks without moving the
+// loss sequence on, unlike TestCooperativeLevel).
+bool PortDeviceIsLost(IDirect3DDevice9* device);
+// Locks a level of a texture of any pool, render targets included (their
+// drawn contents are read back first); UnlockRect uploads it. D3DX fills
+// video-memory textures through this where Direct3D would go through a
+// system-memory copy.
+HRESULT PortTextureLockLevel(IDirect3DTexture9* texture, UINT level, D3DLOCKED_RECT* locked);
+// For tests: the device acts as one without occlusion queries (CreateQuery
+// answers D3DERR_NOTAVAILABLE for them) until called again with true.
+void PortDeviceSetOcclusionQueries(IDirect3DDevice9* device, bool available);
 // Draw calls and triangles since the device was created.
 void PortDeviceCounters(IDirect3DDevice9* device, uint64_t& drawCalls, uint64_t& triangles);
 // OpenGL draw calls since the device was created: draws that differ only in

@@ -124,6 +124,7 @@ HRESULT PortDevice::CreateOffscreenPlainSurface(UINT width, UINT height, D3DFORM
 
 HRESULT PortDevice::CreateQuery(D3DQUERYTYPE type, IDirect3DQuery9** query) {
     if (type != D3DQUERYTYPE_OCCLUSION && type != D3DQUERYTYPE_EVENT) return D3DERR_NOTAVAILABLE;
+    if (type == D3DQUERYTYPE_OCCLUSION && m_noOcclusionQueries) return D3DERR_NOTAVAILABLE;
     if (!query) return D3D_OK;  // a support check
     *query = new PortQuery(this, type);
     return D3D_OK;

@@ -61,6 +61,7 @@ HRESULT PortDevice::GetDepthStencilSurface(IDirect3DSurface9** surface) {
 
 void PortDevice::SurfaceDestroyed(PortSurface* surface) {
     if (m_batchCount && MakeCurrent()) FlushBatch();  // waiting draws may target it
+    if (m_boundColor == surface) m_boundColor = nullptr;
     for (size_t i = 0; i < m_fbos.size();) {
         if (m_fbos[i].color == surface || m_fbos[i].depth == surface) {
             if (Activate()) glDeleteFramebuffers(1, &m_fbos[i].fbo);
@@ -125,6 +126,13 @@ void PortDevice::BindFramebuffer() {
     PortSurface* color = m_renderTarget ? m_renderTarget : m_backBuffer;
     bool depthAttached = false;
     GLuint fbo = FramebufferFor(color, m_depthStencil, depthAttached);
+    // Drawing into a texture is complete before anything else is drawn or
+    // read: Mesa's threaded software rasteriser was seen, now and then under
+    // load, to sample such a texture, or read the back buffer, as it was
+    // before the texture was drawn into. One wait per render-to-texture.
+    if (m_boundColor && m_boundColor != color && m_boundColor->SurfaceKind() == PortSurface::Kind::TextureLevel)
+        glFinish();
+    m_boundColor = color;
     glBindFramebuffer(GL_FRAMEBUFFER, fbo);
     const bool flipped = color->SurfaceKind() != PortSurface::Kind::BackBuffer;
     if (flipped != m_flipped) {

@@ -343,11 +343,15 @@ std::vector<uint8_t>& PortTexture::LevelMemory(UINT level) {
 }
 
 HRESULT PortTexture::LockRect(UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) {
+    return LockLevel(level, locked, rect, flags, false);
+}
+
+HRESULT PortTexture::LockLevel(UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags, bool anyPool) {
     if (!locked || level >= m_levels.size()) return D3DERR_INVALIDCALL;
     locked->pBits = nullptr;
     locked->Pitch = 0;
     // Video-memory textures are lockable only when dynamic, as in Direct3D.
-    if (m_pool == D3DPOOL_DEFAULT && !(m_usage & D3DUSAGE_DYNAMIC)) return D3DERR_INVALIDCALL;
+    if (!anyPool && m_pool == D3DPOOL_DEFAULT && !(m_usage & D3DUSAGE_DYNAMIC)) return D3DERR_INVALIDCALL;
     Level& l = m_levels[level];
     if (l.locked) return D3DERR_INVALIDCALL;
     RECT r = rect ? *rect : RECT{0, 0, static_cast<LONG>(l.width), static_cast<LONG>(l.height)};
@@ -511,7 +515,10 @@ HRESULT PortSurface::GetDC(HDC* hdc) {
     else if (m_format == D3DFMT_R5G6B5) format = CAIRO_FORMAT_RGB16_565;
     else return D3DERR_INVALIDCALL;
     D3DLOCKED_RECT locked;
-    HRESULT hr = LockRect(&locked, nullptr, 0);
+    // Render-target textures hand out their drawn picture too: GDI drawing
+    // into off-screen surfaces (text panels) is what the engine uses them for.
+    const bool targetLevel = m_kind == Kind::TextureLevel && m_texture->IsRenderTarget();
+    HRESULT hr = targetLevel ? m_texture->LockLevel(m_level, &locked, nullptr, 0, true) : LockRect(&locked, nullptr, 0);
     if (FAILED(hr)) return hr;
     // Cairo's ARGB32 is the same 32-bit native-endian layout as A8R8G8B8.
     cairo_surface_t* surface = cairo_image_surface_create_for_data(static_cast<unsigned char*>(locked.pBits), format,

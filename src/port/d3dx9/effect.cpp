@@ -7,8 +7,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <memory>
 #include <new>
@@ -175,12 +179,31 @@ private:
         pos_ = end + 3;
         return s_.substr(start, end - start);
     }
+    // A finite number that fits a float: "nan", "inf" and overflowing
+    // values are refused, so nothing later converts them to integers.
     float number() {
         const std::string t = token();
+        double v = 0.0;
+        if (!finiteNumber(t, v)) fail("expected a number but found '" + t + "'");
+        return static_cast<float>(v);
+    }
+    // A whole number in [lowest, highest], checked before any conversion.
+    long integer(long lowest, long highest, const std::string& what) {
+        const std::string t = token();
+        double v = 0.0;
+        if (!finiteNumber(t, v) || v != std::floor(v) || v < static_cast<double>(lowest) ||
+            v > static_cast<double>(highest))
+            fail(what + " must be a whole number from " + std::to_string(lowest) + " to " + std::to_string(highest) +
+                 ", not '" + t + "'");
+        return static_cast<long>(v);
+    }
+    static bool finiteNumber(const std::string& t, double& v) {
+        if (t.empty()) return false;
         char* stop = nullptr;
-        const float v = std::strtof(t.c_str(), &stop);
-        if (t.empty() || *stop) fail("expected a number but found '" + t + "'");
-        return v;
+        errno = 0;
+        v = std::strtod(t.c_str(), &stop);
+        if (*stop || errno == ERANGE || !std::isfinite(v)) return false;
+        return std::fabs(v) <= static_cast<double>(std::numeric_limits<float>::max());
     }
 
     Parameter parameter() {
@@ -198,10 +221,15 @@ private:
             for (int i = 0; i < 16; i += 5) p.value[i] = 1.0f; // identity until set
         std::string t = token();
         if (t == "=") {
-            for (int i = 0; i < it->second.second; ++i) p.value[i] = number();
             if (p.type == Type::Sampler) {
-                p.stage = (int)p.value[0];
-                if (p.stage < 0 || p.stage > 7 || p.value[0] != (float)p.stage) fail("a sampler names a stage 0..7");
+                p.stage = static_cast<int>(integer(0, 7, "the stage of sampler " + p.name));
+                p.value[0] = static_cast<float>(p.stage);
+            } else if (p.type == Type::Int) {
+                p.value[0] = static_cast<float>(integer(INT_MIN, INT_MAX, "int parameter " + p.name));
+            } else if (p.type == Type::Bool) {
+                p.value[0] = static_cast<float>(integer(0, 1, "bool parameter " + p.name));
+            } else {
+                for (int i = 0; i < it->second.second; ++i) p.value[i] = number();
             }
             t = token();
         }
@@ -241,12 +269,19 @@ private:
                     if (named != valueNames().end()) {
                         v = named->second;
                     } else if (value.find('.') != std::string::npos) {
-                        const float f = std::strtof(value.c_str(), nullptr);
+                        double d = 0.0;
+                        if (!finiteNumber(value, d)) fail("bad value '" + value + "' for " + stateName);
+                        const float f = static_cast<float>(d);
                         std::memcpy(&v, &f, 4); // float states travel as their bits
                     } else {
+                        // Decimal or 0x hexadecimal, 0 to 0xFFFFFFFF.
                         char* stop = nullptr;
-                        v = (DWORD)std::strtoul(value.c_str(), &stop, 0);
-                        if (value.empty() || *stop) fail("bad value '" + value + "' for " + stateName);
+                        errno = 0;
+                        const unsigned long long n = std::strtoull(value.c_str(), &stop, 0);
+                        if (value.empty() || *stop || value[0] == '-' || value[0] == '+' || errno == ERANGE ||
+                            n > 0xFFFFFFFFull)
+                            fail("bad value '" + value + "' for " + stateName);
+                        v = static_cast<DWORD>(n);
                     }
                     p.states.emplace_back(st->second, v);
                     expect(";");
@@ -345,11 +380,25 @@ public:
         return D3D_OK;
     }
     D3DXHANDLE GetCurrentTechnique() override { return current_ ? current_->name.c_str() : nullptr; }
+    // A technique is valid when it exists (null names the current one), the
+    // device is usable, every pass has its program, every state value it
+    // sets is one the state accepts, and every sampler reads a stage the
+    // device has.
     HRESULT ValidateTechnique(D3DXHANDLE handle) override {
-        Technique* t = technique(handle);
+        Technique* t = handle ? technique(handle) : current_;
         if (!t) return D3DERR_INVALIDCALL;
-        for (const Pass& p : t->passes)
+        if (PortDeviceIsLost(device_)) return D3DERR_DEVICELOST;
+        D3DCAPS9 caps{};
+        const DWORD stages = SUCCEEDED(device_->GetDeviceCaps(&caps)) ? caps.MaxSimultaneousTextures : 8;
+        for (const Parameter& p : params_)
+            if (p.type == Type::Sampler && static_cast<DWORD>(p.stage) >= stages) return D3DERR_TOOMANYOPERATIONS;
+        for (const Pass& p : t->passes) {
             if (!p.program) return E_FAIL;
+            for (const auto& [state, value] : p.states) {
+                const HRESULT accepted = stateValueAccepted(state, value);
+                if (FAILED(accepted)) return accepted;
+            }
+        }
         return D3D_OK;
     }
     HRESULT FindNextValidTechnique(D3DXHANDLE handle, D3DXHANDLE* next) override {
@@ -369,28 +418,31 @@ public:
         return S_FALSE;
     }
 
-    HRESULT SetFloat(D3DXHANDLE h, FLOAT v) override { return set(h, &v, 1); }
+    // As in D3DX: scalars take SetFloat, SetInt and SetBool (converted to
+    // the parameter's type), scalars and vectors take SetVector, only
+    // matrices take SetMatrix, only samplers take SetTexture; anything else
+    // is D3DERR_INVALIDCALL and leaves the parameter unchanged.
+    HRESULT SetFloat(D3DXHANDLE h, FLOAT v) override { return setScalar(h, v); }
     HRESULT GetFloat(D3DXHANDLE h, FLOAT* v) override {
         Parameter* p = find(h);
-        if (!p || !v || p->type == Type::Sampler) return D3DERR_INVALIDCALL;
+        if (!p || !v || !isScalar(p->type)) return D3DERR_INVALIDCALL;
         *v = p->value[0];
         return D3D_OK;
     }
-    HRESULT SetInt(D3DXHANDLE h, INT v) override {
-        const float f = (float)v;
-        return set(h, &f, 1);
-    }
-    HRESULT SetBool(D3DXHANDLE h, BOOL v) override {
-        const float f = v ? 1.0f : 0.0f;
-        return set(h, &f, 1);
-    }
+    HRESULT SetInt(D3DXHANDLE h, INT v) override { return setScalar(h, static_cast<float>(v)); }
+    HRESULT SetBool(D3DXHANDLE h, BOOL v) override { return setScalar(h, v ? 1.0f : 0.0f); }
     HRESULT SetVector(D3DXHANDLE h, const D3DXVECTOR4* v) override {
-        if (!v) return D3DERR_INVALIDCALL;
-        return set(h, &v->x, 4);
+        Parameter* p = find(h);
+        if (!p || !v) return D3DERR_INVALIDCALL;
+        if (isScalar(p->type)) return setScalar(h, v->x);
+        const int count = p->type == Type::Vec2 ? 2 : p->type == Type::Vec3 ? 3 : p->type == Type::Vec4 ? 4 : 0;
+        if (count == 0) return D3DERR_INVALIDCALL;
+        return set(p, &v->x, count);
     }
     HRESULT SetMatrix(D3DXHANDLE h, const D3DXMATRIX* m) override {
-        if (!m) return D3DERR_INVALIDCALL;
-        return set(h, &m->_11, 16);
+        Parameter* p = find(h);
+        if (!p || !m || p->type != Type::Mat4) return D3DERR_INVALIDCALL;
+        return set(p, &m->_11, 16);
     }
     HRESULT GetMatrix(D3DXHANDLE h, D3DXMATRIX* m) override {
         Parameter* p = find(h);
@@ -481,12 +533,46 @@ private:
             if (t.name == h) return &t;
         return nullptr;
     }
-    HRESULT set(D3DXHANDLE h, const float* v, int count) {
-        Parameter* p = find(h);
-        if (!p || p->type == Type::Sampler) return D3DERR_INVALIDCALL;
+    static bool isScalar(Type t) { return t == Type::Float || t == Type::Int || t == Type::Bool; }
+    HRESULT set(Parameter* p, const float* v, int count) {
         std::memcpy(p->value, v, sizeof(float) * std::min(count, 16));
         ++p->serial;
         return D3D_OK;
+    }
+    HRESULT setScalar(D3DXHANDLE h, float v) {
+        Parameter* p = find(h);
+        if (!p || !isScalar(p->type)) return D3DERR_INVALIDCALL;
+        // Integers keep the whole part, booleans whether it is non-zero.
+        if (p->type == Type::Int) v = static_cast<float>(toInt(v));
+        else if (p->type == Type::Bool) v = v != 0.0f ? 1.0f : 0.0f;
+        return set(p, &v, 1);
+    }
+    // Saturating float to int: NaN gives 0, values beyond the range its end.
+    static GLint toInt(float v) {
+        if (!(v == v)) return 0;
+        if (v >= 2147483648.0f) return INT_MAX;
+        if (v < -2147483648.0f) return INT_MIN;
+        return static_cast<GLint>(v);
+    }
+    // What a state accepts, as device validation would judge it: the
+    // enumerated states take only their named values.
+    static HRESULT stateValueAccepted(D3DRENDERSTATETYPE state, DWORD value) {
+        auto within = [value](DWORD low, DWORD high) { return value >= low && value <= high; };
+        switch (state) {
+        case D3DRS_ZENABLE: return within(D3DZB_FALSE, D3DZB_TRUE) ? D3D_OK : D3DERR_CONFLICTINGRENDERSTATE;
+        case D3DRS_FILLMODE: return within(D3DFILL_POINT, D3DFILL_SOLID) ? D3D_OK : D3DERR_CONFLICTINGRENDERSTATE;
+        case D3DRS_SHADEMODE: return within(D3DSHADE_FLAT, D3DSHADE_GOURAUD) ? D3D_OK : D3DERR_CONFLICTINGRENDERSTATE;
+        case D3DRS_CULLMODE: return within(D3DCULL_NONE, D3DCULL_CCW) ? D3D_OK : D3DERR_CONFLICTINGRENDERSTATE;
+        case D3DRS_ZFUNC:
+        case D3DRS_ALPHAFUNC: return within(D3DCMP_NEVER, D3DCMP_ALWAYS) ? D3D_OK : D3DERR_CONFLICTINGRENDERSTATE;
+        case D3DRS_SRCBLEND:
+        case D3DRS_DESTBLEND:
+            return within(D3DBLEND_ZERO, D3DBLEND_INVBLENDFACTOR) ? D3D_OK : D3DERR_CONFLICTINGRENDERSTATE;
+        case D3DRS_BLENDOP: return within(D3DBLENDOP_ADD, D3DBLENDOP_MAX) ? D3D_OK : D3DERR_CONFLICTINGRENDERSTATE;
+        case D3DRS_COLORWRITEENABLE: return within(0, 15) ? D3D_OK : D3DERR_CONFLICTINGRENDERSTATE;
+        case D3DRS_ALPHAREF: return within(0, 255) ? D3D_OK : D3DERR_UNSUPPORTEDFACTORVALUE;
+        default: return D3D_OK;
+        }
     }
     // Sends changed parameters to the pass's program, leaving the program
     // that was in use bound (the device keeps track of it).
@@ -509,7 +595,7 @@ private:
             // M * v in GLSL equals v * M in Direct3D.
             case Type::Mat4: glUniformMatrix4fv(loc, 1, GL_FALSE, p.value); break;
             case Type::Int:
-            case Type::Bool: glUniform1i(loc, (GLint)p.value[0]); break;
+            case Type::Bool: glUniform1i(loc, toInt(p.value[0])); break;
             case Type::Sampler: glUniform1i(loc, p.stage); break;
             }
         }

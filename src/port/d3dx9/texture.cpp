@@ -2,6 +2,7 @@
 // does, texels written level by level through LockRect.
 #include "Common/CodePage.h"
 #include "Common/FilePath.h"
+#include "port/d3d9/device_gl.h"
 #include "port/d3dx9/d3dx9mesh.h"
 #include "port/d3dx9/d3dx9tex.h"
 #include "port/d3dx9/image.h"
@@ -114,7 +115,11 @@ HRESULT createTexture(IDirect3DDevice9* device, UINT w, UINT h, UINT levels, DWO
 
 HRESULT writeLevel(IDirect3DTexture9* tex, UINT level, const image::Image& img, D3DFORMAT format) {
     D3DLOCKED_RECT lr{};
-    HRESULT hr = tex->LockRect(level, &lr, nullptr, 0);
+    // Render targets cannot be locked; D3DX fills them through a copy in
+    // system memory, which the port writes directly.
+    D3DSURFACE_DESC desc{};
+    const bool target = SUCCEEDED(tex->GetLevelDesc(level, &desc)) && (desc.Usage & D3DUSAGE_RENDERTARGET);
+    HRESULT hr = target ? PortTextureLockLevel(tex, level, &lr) : tex->LockRect(level, &lr, nullptr, 0);
     if (FAILED(hr)) return hr;
     for (UINT y = 0; y < img.height; ++y)
         image::convertRow(img.texels.data() + (size_t)y * img.width, img.width, format,

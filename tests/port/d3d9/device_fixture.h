@@ -99,7 +99,10 @@ protected:
 inline std::vector<uint32_t> ReadTarget(IDirect3DDevice9* device, IDirect3DSurface9* target, UINT w, UINT h) {
     std::vector<uint32_t> out;
     IDirect3DSurface9* copy = nullptr;
-    EXPECT_EQ(device->CreateOffscreenPlainSurface(w, h, D3DFMT_A8R8G8B8, D3DPOOL_SYSTEMMEM, &copy, nullptr), D3D_OK);
+    // The copy has the target's format (A8R8G8B8 or X8R8G8B8), as Direct3D requires.
+    D3DSURFACE_DESC desc{};
+    EXPECT_EQ(target->GetDesc(&desc), D3D_OK);
+    EXPECT_EQ(device->CreateOffscreenPlainSurface(w, h, desc.Format, D3DPOOL_SYSTEMMEM, &copy, nullptr), D3D_OK);
     if (!copy) return out;
     EXPECT_EQ(device->GetRenderTargetData(target, copy), D3D_OK);
     D3DLOCKED_RECT locked{};

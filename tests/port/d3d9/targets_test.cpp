@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "device_fixture.h"
+#include "port/d3dx9/wingdi.h"
 
 namespace {
 
@@ -190,4 +191,48 @@ TEST_F(DeviceTest, MinimisedFullScreenWindowLosesTheDevice) {
     EXPECT_EQ(device->TestCooperativeLevel(), D3DERR_DEVICENOTRESET);
     ASSERT_EQ(device->Reset(&p), D3D_OK);
     EXPECT_EQ(device->TestCooperativeLevel(), D3D_OK);
+}
+
+TEST_F(DeviceTest, AContextOnARenderTargetLevelHoldsItsPictureAndUploadsOnRelease) {
+    IDirect3DTexture9* texture = nullptr;
+    ASSERT_EQ(device->CreateTexture(32, 32, 1, D3DUSAGE_RENDERTARGET, D3DFMT_X8R8G8B8, D3DPOOL_DEFAULT, &texture, nullptr),
+              D3D_OK);
+    IDirect3DSurface9* surface = nullptr;
+    ASSERT_EQ(texture->GetSurfaceLevel(0, &surface), D3D_OK);
+    IDirect3DSurface9* backBuffer = nullptr;
+    ASSERT_EQ(device->GetRenderTarget(0, &backBuffer), D3D_OK);
+    ASSERT_EQ(device->SetRenderTarget(0, surface), D3D_OK);
+    ASSERT_EQ(device->Clear(0, nullptr, D3DCLEAR_TARGET, D3DCOLOR_XRGB(0, 255, 0), 1.0f, 0), D3D_OK);
+    DrawRect(0, 0, 32, 8, D3DCOLOR_XRGB(255, 0, 0));
+    ASSERT_EQ(device->SetRenderTarget(0, backBuffer), D3D_OK);
+
+    // The context starts with what was drawn, rows top first.
+    HDC dc = nullptr;
+    ASSERT_EQ(surface->GetDC(&dc), D3D_OK);
+    EXPECT_EQ(GetPixel(dc, 16, 2), RGB(255, 0, 0));
+    EXPECT_EQ(GetPixel(dc, 16, 20), RGB(0, 255, 0));
+    HBRUSH blue = CreateSolidBrush(RGB(0, 0, 255));
+    RECT band{0, 24, 32, 32};  // bottom band
+    EXPECT_EQ(FillRect(dc, &band, blue), 1);
+    DeleteObject(blue);
+    ASSERT_EQ(surface->ReleaseDC(dc), D3D_OK);
+
+    const auto pixels = ReadTarget(device, surface, 32, 32);
+    ASSERT_EQ(pixels.size(), 32u * 32u);
+    EXPECT_NEAR_COLOR(pixels[2 * 32 + 16], 255, 0, 0, 0);
+    EXPECT_NEAR_COLOR(pixels[16 * 32 + 16], 0, 255, 0, 0);
+    EXPECT_NEAR_COLOR(pixels[28 * 32 + 16], 0, 0, 255, 0);
+    // Still a render target, and still not lockable as one.
+    D3DLOCKED_RECT locked{};
+    EXPECT_EQ(surface->LockRect(&locked, nullptr, 0), D3DERR_INVALIDCALL);
+    ASSERT_EQ(device->SetRenderTarget(0, surface), D3D_OK);
+    DrawRect(0, 8, 32, 24, D3DCOLOR_XRGB(255, 255, 0));
+    ASSERT_EQ(device->SetRenderTarget(0, backBuffer), D3D_OK);
+    EXPECT_NEAR_COLOR(ReadTarget(device, surface, 32, 32)[16 * 32 + 16], 255, 255, 0, 0);
+    // The back buffer is a render target that was not made lockable.
+    EXPECT_EQ(backBuffer->GetDC(&dc), D3DERR_INVALIDCALL);
+
+    backBuffer->Release();
+    surface->Release();
+    texture->Release();
 }

@@ -3,6 +3,7 @@
 #include "port/d3dx9/d3dx9effect.h"
 #include "port/d3dx9/d3dx9tex.h"
 
+#include <cmath>
 #include <string>
 
 namespace {
@@ -182,4 +183,182 @@ TEST_F(EffectTest, ErrorsComeBackAsText) {
     errors->Release();
     EXPECT_EQ(make("", nullptr, &hr), nullptr);
     EXPECT_EQ(hr, D3DERR_INVALIDCALL);
+}
+
+namespace {
+
+// One technique around `declarations`; its pass sets `states`.
+std::string withTechnique(const std::string& declarations, const std::string& states = std::string()) {
+    return declarations + "\ntechnique T { pass P {\n" + states +
+           " vertex <<< void main() { gl_Position = vec4(a_position.xyz, 1.0); } >>>\n"
+           " fragment <<< out vec4 c; void main() { c = vec4(1.0); } >>>\n} }\n";
+}
+
+std::string errorText(ID3DXBuffer* errors) {
+    std::string text = errors ? static_cast<const char*>(errors->GetBufferPointer()) : "";
+    if (errors) errors->Release();
+    return text;
+}
+
+} // namespace
+
+TEST_F(EffectTest, NumbersOfTheFileAreRangeCheckedBeforeAnyConversion) {
+    struct Case {
+        const char* text;
+        const char* states;
+        const char* message;   // null: accepted
+    };
+    const Case cases[] = {
+        {"parameter sampler2D S = 4294967295;", "", "sampler S must be a whole number from 0 to 7, not '4294967295'"},
+        {"parameter sampler2D S = nan;", "", "not 'nan'"},
+        {"parameter sampler2D S = -1;", "", "not '-1'"},
+        {"parameter sampler2D S = 8;", "", "not '8'"},
+        {"parameter sampler2D S = 1.5;", "", "not '1.5'"},
+        {"parameter sampler2D S = 7;", "", nullptr},
+        {"parameter int I = 1e10;", "", "int parameter I must be a whole number"},
+        {"parameter int I = -2147483648;", "", nullptr},
+        {"parameter bool B = 2;", "", "bool parameter B must be a whole number from 0 to 1"},
+        {"parameter float F = inf;", "", "expected a number but found 'inf'"},
+        {"parameter float F = 1e39;", "", "expected a number but found '1e39'"},
+        {"parameter vec4 V = 1 2 nan 4;", "", "expected a number but found 'nan'"},
+        {"parameter float F = -3.4e38;", "", nullptr},
+        {"parameter float F = -3.5e38;", "", "expected a number but found '-3.5e38'"},
+        {"", " state ALPHAREF -1;\n", "bad value '-1' for ALPHAREF"},
+        {"", " state ALPHAREF 4294967296;\n", "bad value '4294967296'"},
+        {"", " state ALPHAREF 0x1FFFFFFFF;\n", "bad value '0x1FFFFFFFF'"},
+        {"", " state POINTSIZE 1e39.0;\n", "bad value '1e39.0'"},
+        {"", " state POINTSIZE nan.5;\n", "bad value 'nan.5'"},
+        {"", " state ALPHAREF 0xFF;\n", nullptr},
+        {"", " state POINTSIZE 2.5;\n", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.text) + c.states);
+        ID3DXBuffer* errors = nullptr;
+        HRESULT hr = D3D_OK;
+        ID3DXEffect* e = make(withTechnique(c.text, c.states), &errors, &hr);
+        const std::string text = errorText(errors);
+        if (!c.message) {
+            EXPECT_EQ(hr, D3D_OK) << text;
+            ASSERT_NE(e, nullptr);
+            e->Release();
+            continue;
+        }
+        EXPECT_EQ(e, nullptr);
+        EXPECT_EQ(hr, D3DXERR_INVALIDDATA);
+        EXPECT_NE(text.find(c.message), std::string::npos) << text;
+    }
+}
+
+TEST_F(EffectTest, ParametersTakeOnlyTheSettersOfTheirKind) {
+    const std::string text =
+        "parameter float F = 0.5;\nparameter int I = 7;\nparameter bool B;\nparameter vec2 V2;\n"
+        "parameter vec4 V;\nparameter mat4 M;\nparameter sampler2D S = 2;\n"
+        "technique T { pass P {\n"
+        " vertex <<< void main() { gl_Position = PortFinishPosition(vec4(a_position.xyz, 1.0)); } >>>\n"
+        " fragment <<< out vec4 c; void main() { c = I > 1000 ? vec4(1.0, 0.0, 0.0, 1.0) :\n"
+        "   (I < -1000 ? vec4(0.0, 1.0, 0.0, 1.0) : vec4(0.0, 0.0, 1.0, 1.0)); } >>>\n} }\n";
+    ID3DXEffect* e = make(text);
+    ASSERT_NE(e, nullptr);
+    D3DXMATRIX m;
+    D3DXMatrixIdentity(&m);
+    const D3DXVECTOR4 v(5, 6, 7, 8);
+    float f = 0;
+
+    // Refused, and the value stays.
+    EXPECT_EQ(e->SetMatrix("F", &m), D3DERR_INVALIDCALL);
+    EXPECT_EQ(e->SetTexture("F", nullptr), D3DERR_INVALIDCALL);
+    ASSERT_EQ(e->GetFloat("F", &f), D3D_OK);
+    EXPECT_EQ(f, 0.5f);
+    for (const char* name : {"M", "V", "V2", "S"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(e->SetFloat(name, 1.0f), D3DERR_INVALIDCALL);
+        EXPECT_EQ(e->SetInt(name, 1), D3DERR_INVALIDCALL);
+        EXPECT_EQ(e->SetBool(name, TRUE), D3DERR_INVALIDCALL);
+        EXPECT_EQ(e->GetFloat(name, &f), D3DERR_INVALIDCALL);
+    }
+    EXPECT_EQ(e->SetVector("M", &v), D3DERR_INVALIDCALL);
+    EXPECT_EQ(e->SetVector("S", &v), D3DERR_INVALIDCALL);
+    EXPECT_EQ(e->SetMatrix("V", &m), D3DERR_INVALIDCALL);
+    EXPECT_EQ(e->GetMatrix("V", &m), D3DERR_INVALIDCALL);
+    EXPECT_EQ(e->SetTexture("S", nullptr), D3D_OK);
+
+    // Scalars convert to the parameter's type.
+    EXPECT_EQ(e->SetFloat("I", 2.7f), D3D_OK);
+    e->GetFloat("I", &f);
+    EXPECT_EQ(f, 2.0f);
+    EXPECT_EQ(e->SetFloat("B", 0.25f), D3D_OK);
+    e->GetFloat("B", &f);
+    EXPECT_EQ(f, 1.0f);
+    EXPECT_EQ(e->SetInt("F", 3), D3D_OK);
+    e->GetFloat("F", &f);
+    EXPECT_EQ(f, 3.0f);
+    EXPECT_EQ(e->SetVector("F", &v), D3D_OK);
+    e->GetFloat("F", &f);
+    EXPECT_EQ(f, 5.0f);
+    EXPECT_EQ(e->SetVector("V2", &v), D3D_OK);
+    EXPECT_EQ(e->SetFloat("I", std::nanf("")), D3D_OK);
+    e->GetFloat("I", &f);
+    EXPECT_EQ(f, 0.0f);
+
+    // Out-of-range values saturate on their way to the program.
+    auto colourFor = [&](float value) {
+        e->SetFloat("I", value);
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
+        device->BeginScene();
+        drawQuad(e);
+        device->EndScene();
+        return Pixel(ReadBack(), kWidth / 2, kHeight / 2);
+    };
+    EXPECT_NEAR_COLOR(colourFor(1e30f), 255, 0, 0, 1);
+    EXPECT_NEAR_COLOR(colourFor(-1e30f), 0, 255, 0, 1);
+    EXPECT_NEAR_COLOR(colourFor(12.0f), 0, 0, 255, 1);
+    e->Release();
+}
+
+TEST_F(EffectTest, ValidationFollowsTheDeviceAndEveryStateOfEveryPass) {
+    auto pass = [](const std::string& states) {
+        return " pass P {\n" + states +
+               "  vertex <<< void main() { gl_Position = vec4(a_position.xyz, 1.0); } >>>\n"
+               "  fragment <<< out vec4 c; void main() { c = vec4(1.0); } >>>\n }\n";
+    };
+    const std::string text = "technique Good {" + pass(" state CULLMODE NONE;\n") + "}\n" +
+                             "technique BadCull {" + pass(" state CULLMODE 9;\n") + "}\n" +
+                             "technique BadRef {" + pass(" state ALPHAREF 300;\n") + "}\n" +
+                             "technique BadSecondPass {" + pass("") + pass(" state ZFUNC 0;\n") + "}\n" +
+                             "technique BadBlend {" + pass(" state SRCBLEND 16;\n") + "}\n" +
+                             "technique Last {" + pass(" state SRCBLEND INVSRCALPHA;\n state BLENDOP MAX;\n") + "}\n";
+    ID3DXBuffer* errors = nullptr;
+    ID3DXEffect* e = make(text, &errors);
+    ASSERT_NE(e, nullptr) << errorText(errors);
+    EXPECT_EQ(e->ValidateTechnique("Good"), D3D_OK);
+    EXPECT_EQ(e->ValidateTechnique("BadCull"), D3DERR_CONFLICTINGRENDERSTATE);
+    EXPECT_EQ(e->ValidateTechnique("BadRef"), D3DERR_UNSUPPORTEDFACTORVALUE);
+    EXPECT_TRUE(FAILED(e->ValidateTechnique("BadSecondPass")));
+    EXPECT_TRUE(FAILED(e->ValidateTechnique("BadBlend")));
+    EXPECT_EQ(e->ValidateTechnique("Last"), D3D_OK);
+    EXPECT_EQ(e->ValidateTechnique("Nowhere"), D3DERR_INVALIDCALL);
+    // Null: the current technique.
+    EXPECT_EQ(e->ValidateTechnique(nullptr), D3D_OK);
+    ASSERT_EQ(e->SetTechnique("BadCull"), D3D_OK);
+    EXPECT_EQ(e->ValidateTechnique(nullptr), D3DERR_CONFLICTINGRENDERSTATE);
+    D3DXHANDLE next = nullptr;
+    ASSERT_EQ(e->FindNextValidTechnique(nullptr, &next), D3D_OK);
+    EXPECT_STREQ(next, "Good");
+    ASSERT_EQ(e->FindNextValidTechnique("Good", &next), D3D_OK);
+    EXPECT_STREQ(next, "Last");
+    EXPECT_EQ(e->FindNextValidTechnique("Last", &next), S_FALSE);
+
+    // Nothing validates on a lost device; after Reset it does again, without
+    // the effect being made anew.
+    PortDeviceForceLoss(device);
+    EXPECT_EQ(e->ValidateTechnique("Good"), D3DERR_DEVICELOST);
+    EXPECT_EQ(device->TestCooperativeLevel(), D3DERR_DEVICELOST) << "validation does not move the loss on";
+    EXPECT_EQ(device->TestCooperativeLevel(), D3DERR_DEVICENOTRESET);
+    EXPECT_EQ(e->ValidateTechnique("Good"), D3DERR_DEVICELOST);
+    EXPECT_EQ(e->OnLostDevice(), D3D_OK);
+    D3DPRESENT_PARAMETERS p = DefaultParams();
+    ASSERT_EQ(device->Reset(&p), D3D_OK);
+    EXPECT_EQ(e->OnResetDevice(), D3D_OK);
+    EXPECT_EQ(e->ValidateTechnique("Good"), D3D_OK);
+    e->Release();
 }
