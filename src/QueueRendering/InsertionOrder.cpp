@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numeric>
 
 namespace {
 
@@ -86,12 +85,16 @@ void C_InsertionOrder::Compute(const float* keys, std::size_t count, std::vector
             return;
         }
 
-    // Ascending keys; equal keys in arrival order for now.
-    order.resize(count);
-    std::iota(order.begin(), order.end(), 0u);
-    std::sort(order.begin(), order.end(), [keys](uint32_t a, uint32_t b) {
-        return keys[a] < keys[b] || (!(keys[b] < keys[a]) && a < b);
+    // Ascending keys; equal keys in arrival order for now. Sorted as pairs
+    // beside each other rather than indices into the keys, which would be
+    // looked up far apart at every comparison.
+    m_pairs.resize(count);
+    for (std::size_t i = 0; i < count; ++i) m_pairs[i] = {keys[i], static_cast<uint32_t>(i)};
+    std::sort(m_pairs.begin(), m_pairs.end(), [](const std::pair<float, uint32_t>& a, const std::pair<float, uint32_t>& b) {
+        return a.first < b.first || (!(b.first < a.first) && a.second < b.second);
     });
+    order.resize(count);
+    for (std::size_t i = 0; i < count; ++i) order[i] = m_pairs[i].second;
 
     // Dense ranks; without equal keys the sorted order is the answer.
     m_rank.resize(count);

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 class C_InsertionOrder {
@@ -34,4 +35,5 @@ private:
     std::vector<uint32_t> m_tree;      // Fenwick tree of counts
     std::vector<uint32_t> m_slots;     // run rebuilding
     std::vector<float> m_keys;         // literal insertion
+    std::vector<std::pair<float, uint32_t>> m_pairs;   // key and arrival, sorted
 };
