@@ -383,6 +383,7 @@ HRESULT PortDevice::SetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWO
 
 HRESULT PortDevice::SetScissorRect(const RECT* rect) {
     if (!rect) return D3DERR_INVALIDCALL;
+    if (std::memcmp(&m_scissor, rect, sizeof(RECT)) == 0) return D3D_OK;
     m_scissor = *rect;
     m_dirty |= DIRTY_SCISSOR;
     return D3D_OK;

@@ -1,6 +1,8 @@
 // Render targets, depth-stencil surfaces and the framebuffer objects behind them.
 #include "port/d3d9/device.h"
 
+#include <cstring>
+
 #include "port/d3d9/device_helpers.h"
 #include "port/win32/portlog.h"
 
@@ -20,6 +22,13 @@ HRESULT PortDevice::SetRenderTarget(DWORD index, IDirect3DSurface9* target) {
     auto* s = static_cast<PortSurface*>(target);
     if (!s) return D3DERR_INVALIDCALL;
     if (!IsColorTarget(s)) return D3DERR_INVALIDCALL;
+    // The same target again, with the whole of it as viewport and scissor
+    // already (cameras set theirs every frame), changes nothing.
+    const D3DVIEWPORT9 whole{0, 0, s->Width(), s->Height(), 0.0f, 1.0f};
+    if (s == m_renderTarget && std::memcmp(&m_viewport, &whole, sizeof(whole)) == 0 && m_scissor.left == 0 &&
+        m_scissor.top == 0 && m_scissor.right == static_cast<LONG>(s->Width()) &&
+        m_scissor.bottom == static_cast<LONG>(s->Height()))
+        return D3D_OK;
     m_renderTarget = s;
     // A new target resets the viewport and scissor rectangle to the whole target.
     m_viewport = D3DVIEWPORT9{0, 0, s->Width(), s->Height(), 0.0f, 1.0f};

@@ -230,6 +230,57 @@ TEST_F(BatchingTest, DataChangedBetweenDrawsReachesOnlyTheLaterDraws) {
     ScaleBox(1.0f);
 }
 
+// Objects set their camera, light, material, target and scissor again and
+// again; what is set to the value it has already changes nothing, so those
+// draws still merge, while a real change between them still shows.
+TEST_F(BatchingTest, StatesSetAgainUnchangedKeepAMergedDraw) {
+    IDirect3DSurface9* back = nullptr;
+    ASSERT_EQ(device->GetRenderTarget(0, &back), D3D_OK);
+    const D3DMATERIAL9 white = Material(1.0f, 1.0f, 1.0f, 1.0f), red = Material(1.0f, 0.1f, 0.1f, 1.0f);
+    const RECT whole{0, 0, static_cast<LONG>(kWidth), static_cast<LONG>(kHeight)};
+    D3DLIGHT9 light{};
+    Frame merged, single;
+    Both(
+        [&](Frame&) {
+            device->GetLight(0, &light);
+            D3DVIEWPORT9 viewport{};
+            device->GetViewport(&viewport);
+            for (int i = 0; i < 12; ++i) {
+                device->SetRenderTarget(0, back);
+                device->SetViewport(&viewport);
+                device->SetScissorRect(&whole);
+                Camera();
+                device->SetLight(0, &light);
+                device->SetMaterial(&white);
+                device->SetTexture(0, nullptr);
+                Box(i);
+            }
+            // A narrower scissor, then the same again: one new run.
+            const RECT part{0, 0, static_cast<LONG>(kWidth) / 2, static_cast<LONG>(kHeight)};
+            device->SetRenderState(D3DRS_SCISSORTESTENABLE, TRUE);
+            for (int i = 12; i < 18; ++i) {
+                device->SetScissorRect(&part);
+                Box(i);
+            }
+            device->SetRenderState(D3DRS_SCISSORTESTENABLE, FALSE);
+            device->SetScissorRect(&whole);
+            // A changed light colour between boxes is a new run too.
+            for (int i = 18; i < 24; ++i) {
+                light.Diffuse.r = i < 21 ? 1.0f : 0.2f;
+                device->SetLight(0, &light);
+                device->SetMaterial(&red);
+                Box(i);
+            }
+        },
+        merged, single);
+    back->Release();
+    EXPECT_EQ(Differences(merged, single), 0u);
+    EXPECT_EQ(merged.asked, 24u);
+    EXPECT_EQ(single.gl, 24u);
+    // The first twelve, the scissored six, then red under each light colour.
+    EXPECT_EQ(merged.gl, 4u);
+}
+
 TEST_F(BatchingTest, TargetsClearsAndSuppliedProgramsEndAMergedDraw) {
     IDirect3DTexture9* target = nullptr;
     ASSERT_EQ(device->CreateTexture(64, 64, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &target, nullptr),
