@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -78,6 +79,17 @@ void C_InsertionOrder::Literal(const float* keys, std::size_t count, std::vector
 }
 
 void C_InsertionOrder::Compute(const float* keys, std::size_t count, std::vector<uint32_t>& order)
+{
+    if (count == m_lastKeys.size() && (count == 0 || std::memcmp(keys, m_lastKeys.data(), count * sizeof(float)) == 0)) {
+        order = m_lastOrder;
+        return;
+    }
+    Ordered(keys, count, order);
+    m_lastKeys.assign(keys, keys + count);
+    m_lastOrder = order;
+}
+
+void C_InsertionOrder::Ordered(const float* keys, std::size_t count, std::vector<uint32_t>& order)
 {
     for (std::size_t i = 0; i < count; ++i)
         if (std::isnan(keys[i])) {

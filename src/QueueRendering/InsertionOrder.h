@@ -28,6 +28,7 @@ public:
 
 private:
     void Literal(const float* keys, std::size_t count, std::vector<uint32_t>& order);
+    void Ordered(const float* keys, std::size_t count, std::vector<uint32_t>& order);
 
     // Scratch kept between frames so that a frame allocates nothing.
     std::vector<uint32_t> m_rank;      // dense rank of each key by value
@@ -36,4 +37,8 @@ private:
     std::vector<uint32_t> m_slots;     // run rebuilding
     std::vector<float> m_keys;         // literal insertion
     std::vector<std::pair<float, uint32_t>> m_pairs;   // key and arrival, sorted
+    // The previous call's keys, bit for bit, and its answer: a scene where
+    // neither the camera nor the objects moved gives the same keys again.
+    std::vector<float> m_lastKeys;
+    std::vector<uint32_t> m_lastOrder;
 };

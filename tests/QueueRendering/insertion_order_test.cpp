@@ -70,6 +70,33 @@ TEST(InsertionOrder, RandomKeysWithAndWithoutTiesComeOutAsInsertedOneByOne)
     }
 }
 
+TEST(InsertionOrder, FrameAfterFrameEachAnswerFollowsItsOwnKeys)
+{
+    // A still scene gives the same keys every frame; a moved object or
+    // camera changes one key or swaps two, and the order must follow.
+    C_InsertionOrder ordering;
+    std::mt19937 random(77);
+    std::vector<float> keys = RandomKeys(random, 600, 40);
+    const std::vector<uint32_t> first = InsertOneByOne(keys);
+    for (int frame = 0; frame < 3; ++frame) ASSERT_EQ(AllAtOnce(ordering, keys), first);
+    std::vector<float> moved = keys;
+    moved[10] = moved[10] + 0.25f;
+    EXPECT_EQ(AllAtOnce(ordering, moved), InsertOneByOne(moved));
+    std::vector<float> swapped = keys;
+    std::swap(swapped[3], swapped[500]);
+    ASSERT_NE(swapped, keys);
+    EXPECT_EQ(AllAtOnce(ordering, swapped), InsertOneByOne(swapped));
+    EXPECT_EQ(AllAtOnce(ordering, keys), first);
+    // One object fewer, one more, none.
+    std::vector<float> fewer(keys.begin(), keys.end() - 1), more = keys;
+    more.push_back(keys[7]);
+    EXPECT_EQ(AllAtOnce(ordering, fewer), InsertOneByOne(fewer));
+    EXPECT_EQ(AllAtOnce(ordering, more), InsertOneByOne(more));
+    EXPECT_TRUE(AllAtOnce(ordering, {}).empty());
+    EXPECT_EQ(AllAtOnce(ordering, {2.0f, 1.0f}), (std::vector<uint32_t>{1, 0}));
+    EXPECT_EQ(AllAtOnce(ordering, {1.0f, 2.0f}), (std::vector<uint32_t>{0, 1}));
+}
+
 TEST(InsertionOrder, TiesAmongRunsOfSortedAndReversedArrivals)
 {
     C_InsertionOrder ordering;
