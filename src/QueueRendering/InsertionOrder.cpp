@@ -110,6 +110,7 @@ void C_InsertionOrder::Ordered(const float* keys, std::size_t count, std::vector
 
     // Dense ranks; without equal keys the sorted order is the answer.
     m_rank.resize(count);
+    m_runSize.clear();
     bool ties = false;
     uint32_t rank = 0;
     for (std::size_t i = 0; i < count; ++i) {
@@ -118,17 +119,26 @@ void C_InsertionOrder::Ordered(const float* keys, std::size_t count, std::vector
             else ties = true;
         }
         m_rank[order[i]] = rank;
+        if (m_runSize.size() <= rank) m_runSize.push_back(0);
+        ++m_runSize[rank];
     }
     if (!ties) return;
 
     // Replay each arrival's search: its offset inside its run of equal keys.
+    // A key without equals has offset 0; the others count the earlier
+    // arrivals below them and equal to them.
     m_offset.resize(count);
+    m_seen.assign(static_cast<std::size_t>(rank) + 1, 0);
     TreeReset(m_tree, static_cast<std::size_t>(rank) + 1);
     for (std::size_t i = 0; i < count; ++i) {
         const uint32_t r = m_rank[i];
-        const uint32_t smaller = TreePrefix(m_tree, r);
-        const uint32_t equal = TreePrefix(m_tree, static_cast<std::size_t>(r) + 1) - smaller;
-        m_offset[i] = static_cast<uint32_t>(SearchPosition(smaller, equal, i) - smaller);
+        if (m_runSize[r] > 1) {
+            const uint32_t smaller = TreePrefix(m_tree, r);
+            m_offset[i] = static_cast<uint32_t>(SearchPosition(smaller, m_seen[r], i) - smaller);
+            ++m_seen[r];
+        } else {
+            m_offset[i] = 0;
+        }
         TreeAdd(m_tree, r, 1);
     }
 
@@ -138,6 +148,10 @@ void C_InsertionOrder::Ordered(const float* keys, std::size_t count, std::vector
         std::size_t end = begin + 1;
         while (end < count && m_rank[order[end]] == m_rank[order[begin]]) ++end;
         const std::size_t size = end - begin;
+        if (size == 1) {
+            begin = end;
+            continue;
+        }
         bool appended = true;   // every member went to the end of the run
         for (std::size_t m = 0; m < size && appended; ++m) appended = m_offset[order[begin + m]] == m;
         if (!appended) {

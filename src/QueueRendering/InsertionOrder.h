@@ -34,6 +34,8 @@ private:
     std::vector<uint32_t> m_rank;      // dense rank of each key by value
     std::vector<uint32_t> m_offset;    // offset inside its run at arrival
     std::vector<uint32_t> m_tree;      // Fenwick tree of counts
+    std::vector<uint32_t> m_runSize;   // keys of each rank
+    std::vector<uint32_t> m_seen;      // arrivals of each rank so far
     std::vector<uint32_t> m_slots;     // run rebuilding
     std::vector<float> m_keys;         // literal insertion
     std::vector<std::pair<float, uint32_t>> m_pairs;   // key and arrival, sorted

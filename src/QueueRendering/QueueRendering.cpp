@@ -54,7 +54,7 @@ void C_QueueRendering::C_QueueOne::Settle()
 {
     if (m_Arrivals.empty()) return;
     if (empty()) {
-        m_Ordering.Compute(m_ArrivalKeys.data(), m_ArrivalKeys.size(), m_Order);
+        (m_Scratch ? m_Scratch->Ordering : m_Ordering).Compute(m_ArrivalKeys.data(), m_ArrivalKeys.size(), m_Order);
         resize(m_Order.size());
         m_Keys.resize(m_Order.size());
         for (std::size_t i = 0; i < m_Order.size(); ++i) {
@@ -83,6 +83,39 @@ void C_QueueRendering::C_QueueOne::Settle()
     }
     m_Arrivals.clear();
     m_ArrivalKeys.clear();
+}
+
+void C_QueueRendering::C_QueueOne::SwapLists(C_QueueScratch& scratch)
+{
+    static_cast<std::vector<C_BaseObject*>&>(*this).swap(scratch.Items);
+    m_Arrivals.swap(scratch.Arrivals);
+    m_Keys.swap(scratch.Keys);
+    m_ArrivalKeys.swap(scratch.ArrivalKeys);
+    m_Order.swap(scratch.Order);
+}
+
+void C_QueueRendering::C_QueueOne::Borrow(C_QueueScratch& scratch)
+{
+    GiveBack();
+    scratch.Items.clear();
+    scratch.Arrivals.clear();
+    scratch.Keys.clear();
+    scratch.ArrivalKeys.clear();
+    scratch.Order.clear();
+    // Whatever this queue held already stays in it.
+    for (C_BaseObject* object : *this) scratch.Items.push_back(object);
+    for (C_BaseObject* object : m_Arrivals) scratch.Arrivals.push_back(object);
+    scratch.Keys.insert(scratch.Keys.end(), m_Keys.begin(), m_Keys.end());
+    scratch.ArrivalKeys.insert(scratch.ArrivalKeys.end(), m_ArrivalKeys.begin(), m_ArrivalKeys.end());
+    SwapLists(scratch);
+    m_Scratch = &scratch;
+}
+
+void C_QueueRendering::C_QueueOne::GiveBack()
+{
+    if (!m_Scratch) return;
+    SwapLists(*m_Scratch);
+    m_Scratch = nullptr;
 }
 
 void C_QueueRendering::C_QueueOne::RemoveAt(std::size_t index)
@@ -116,6 +149,8 @@ std::size_t C_QueueRendering::Add(C_BaseObject* object)
     if (!object) return Queues.size();
     if (auto* camera = dynamic_cast<C_BaseCamera*>(object)) {
         C_QueueOne* queue = QueuePool::Instance().Allocate(camera);
+        if (Scratches.size() <= Queues.size()) Scratches.push_back(std::make_unique<C_QueueScratch>());
+        queue->Borrow(*Scratches[Queues.size()]);
         Queues.push_back(queue);
         return Queues.size();
     }
@@ -132,6 +167,7 @@ void C_QueueRendering::ClearQueues()
     QueuePool& pool = QueuePool::Instance();
     for (C_QueueOne* queue : Queues) {
         queue->clear();
+        queue->GiveBack();
         pool.Release(queue);
     }
     Queues.clear();

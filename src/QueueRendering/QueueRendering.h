@@ -5,6 +5,8 @@
 // objects with no visible pixel) and once for the image (back to front).
 
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 #include "BaseClasses/BaseResource.h"
 #include "Common/memory_pool.h"
@@ -21,6 +23,16 @@ float GetCameraDistanceSize(C_BaseObject* const& object);
 
 class C_QueueRendering : public C_BaseResource {
 public:
+    // What a queue grows while it is filled and sorted, kept from frame to
+    // frame: the lists keep their room, and the ordering keeps last frame's
+    // answer for a still scene.
+    struct C_QueueScratch {
+        std::vector<C_BaseObject*> Items, Arrivals;
+        std::vector<float> Keys, ArrivalKeys;
+        std::vector<uint32_t> Order;
+        C_InsertionOrder Ordering;
+    };
+
     // The objects queued behind one camera, nearest first.
     class C_QueueOne : public C_VectorSort<C_BaseObject*, float, &GetCameraDistanceSize, 100> {
     public:
@@ -43,7 +55,15 @@ public:
 
         C_BaseCamera* Camera = nullptr;
 
+        // Takes the scratch's lists (emptied, keeping their room) and its
+        // ordering while the queue is in use; GiveBack returns them.
+        void Borrow(C_QueueScratch& scratch);
+        void GiveBack();
+
     private:
+        void SwapLists(C_QueueScratch& scratch);
+        C_QueueScratch* m_Scratch = nullptr;
+
         void Reserve();
 
         std::vector<float> m_Keys;                 // the key of each element, same order
@@ -96,4 +116,8 @@ private:
 
     void DrawOcclusion(IDirect3DDevice9* device);
     void DrawMain(IDirect3DDevice9* device);
+
+    // One scratch per queue position: a frame's cameras come in the same
+    // order as the last frame's.
+    std::vector<std::unique_ptr<C_QueueScratch>> Scratches;
 };

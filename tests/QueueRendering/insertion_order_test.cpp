@@ -236,3 +236,42 @@ TEST_F(QueueOrderTest, ObjectsQueuedAfterAPassJoinTheSortedListOneByOne)
     for (std::size_t i = 6; i < items.size(); ++i) queue().Add(items[i]);
     EXPECT_EQ(DrawnMainPass(), BackToFront(items, InsertOneByOne(distances)));
 }
+
+TEST_F(QueueOrderTest, FramesWithOtherCamerasAndObjectsDrawOnlyTheirOwnObjects)
+{
+    // Queues keep their room and orderings from frame to frame; nothing of
+    // a previous frame may show in the next one, whatever its cameras.
+    std::mt19937 random(11);
+    std::vector<float> distances = RandomKeys(random, 90, 7);
+    const std::vector<OrderItem*> items = MakeItems(distances);
+    C_BaseObject* first = Managers().AddResource(L"OrderTestCamera", L"first", L"");
+    C_BaseObject* second = Managers().AddResource(L"OrderTestCamera", L"second", L"");
+    const std::vector<float> a(distances.begin(), distances.begin() + 50);
+    const std::vector<float> b(distances.begin() + 50, distances.end());
+    const std::vector<OrderItem*> itemsA(items.begin(), items.begin() + 50), itemsB(items.begin() + 50, items.end());
+    for (int frame = 0; frame < 3; ++frame) {
+        queue().Add(first);
+        for (OrderItem* item : itemsA) queue().Add(item);
+        queue().Add(second);
+        for (OrderItem* item : itemsB) queue().Add(item);
+        std::vector<const C_BaseObject*> expected = BackToFront(itemsA, InsertOneByOne(a));
+        for (const C_BaseObject* object : BackToFront(itemsB, InsertOneByOne(b))) expected.push_back(object);
+        ASSERT_EQ(DrawnMainPass(), expected) << "frame " << frame;
+        queue().ClearQueues();
+    }
+    // One camera with the second half only, then the whole list with an
+    // object moved: each frame its own order.
+    queue().Add(first);
+    for (OrderItem* item : itemsB) queue().Add(item);
+    EXPECT_EQ(DrawnMainPass(), BackToFront(itemsB, InsertOneByOne(b)));
+    queue().ClearQueues();
+    items[3]->Distance = 100.0f;
+    distances[3] = 100.0f;
+    queue().Add(first);
+    for (OrderItem* item : items) queue().Add(item);
+    EXPECT_EQ(DrawnMainPass(), BackToFront(items, InsertOneByOne(distances)));
+    queue().ClearQueues();
+    // No objects at all.
+    queue().Add(first);
+    EXPECT_TRUE(DrawnMainPass().empty());
+}
