@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <iterator>
+#include <typeinfo>
 #include <string>
 #include <utility>
 
@@ -147,7 +148,12 @@ C_QueueRendering::~C_QueueRendering()
 std::size_t C_QueueRendering::Add(C_BaseObject* object)
 {
     if (!object) return Queues.size();
-    if (auto* camera = dynamic_cast<C_BaseCamera*>(object)) {
+    // A frame queues thousands of objects of a few classes: a class seen not
+    // to be a camera is not looked up again.
+    const std::type_info* type = &typeid(*object);
+    C_BaseCamera* camera = type == LastNonCamera ? nullptr : dynamic_cast<C_BaseCamera*>(object);
+    if (!camera) LastNonCamera = type;
+    if (camera) {
         C_QueueOne* queue = QueuePool::Instance().Allocate(camera);
         if (Scratches.size() <= Queues.size()) Scratches.push_back(std::make_unique<C_QueueScratch>());
         queue->Borrow(*Scratches[Queues.size()]);

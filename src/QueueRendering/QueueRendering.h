@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <typeinfo>
 #include <vector>
 
 #include "BaseClasses/BaseResource.h"
@@ -120,4 +121,5 @@ private:
     // One scratch per queue position: a frame's cameras come in the same
     // order as the last frame's.
     std::vector<std::unique_ptr<C_QueueScratch>> Scratches;
+    const std::type_info* LastNonCamera = nullptr;
 };
