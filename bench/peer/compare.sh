@@ -73,13 +73,17 @@ done
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 echo
-printf '%-7s %-8s %-14s %-14s %-7s %s\n' boxes samples "Tarnwick ms" "Irrlicht ms" ratio "load (runs)"
+# ratio: of the two medians; paired: the median of each round's ratio (the
+# two runs of a round are back to back, under nearly the same load).
+printf '%-7s %-8s %-14s %-14s %-7s %-7s %s\n' boxes samples "Tarnwick ms" "Irrlicht ms" ratio paired "load (runs)"
 for boxes in $BOXES; do
   for samples in $SAMPLES; do
     tw=$(awk -v b="$boxes" -v s="$samples" '$1 == b && $2 == s { print $3 }' "$results" | median)
     peer=$(awk -v b="$boxes" -v s="$samples" '$1 == b && $2 == s { print $4 }' "$results" | median)
     loads=$(awk -v b="$boxes" -v s="$samples" '$1 == b && $2 == s { printf "%s%s", sep, $5; sep = " " }' "$results")
     ratio=$(awk -v t="$tw" -v p="$peer" 'BEGIN { if (p > 0) printf "%.2f", t / p; else print "nan" }')
-    printf '%-7s %-8s %-14s %-14s %-7s %s\n' "$boxes" "${samples}x" "$tw" "$peer" "$ratio" "$loads"
+    paired=$(awk -v b="$boxes" -v s="$samples" '$1 == b && $2 == s && $4 > 0 { print $3 / $4 }' "$results" | median)
+    paired=$(awk -v r="$paired" 'BEGIN { if (r == "nan") print r; else printf "%.2f", r }')
+    printf '%-7s %-8s %-14s %-14s %-7s %-7s %s\n' "$boxes" "${samples}x" "$tw" "$peer" "$ratio" "$paired" "$loads"
   done
 done
