@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Draws the settings editor's dialog for README: the main page after a
+# Draws the settings editor's dialog for the guide (docs/settings.md): the main page after a
 # device test and the render-state page, each as the running program shows
 # it. Runs on a virtual display (xvfb-run), so no desktop is needed; the
 # program works on a copy of the demo folder, which it leaves untouched.

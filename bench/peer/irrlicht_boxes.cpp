@@ -7,7 +7,7 @@
 //
 //   irrlicht_boxes BOXES FRAMES SAMPLES
 //
-// Not part of the project's build: scripts/compare-peer.sh builds it when
+// Not part of the project's build: bench/peer/compare.sh builds it when
 // Irrlicht is installed.
 #include <irrlicht/irrlicht.h>
 

@@ -6,6 +6,7 @@
 
 #include <sys/wait.h>
 
+#include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -127,6 +128,23 @@ TEST_F(OverlayRun, TheDemoShowsItsCounterGUIBarPanelAndInformation)
     // with its knob 48 units to the right.
     EXPECT_TRUE(Near(shot.Pixel(700 - 40, 220), Emissive(0xC8D4E4u))) << std::hex << shot.Pixel(660, 220);
     EXPECT_TRUE(Near(shot.Pixel(700 + 48, 220), Emissive(0x283C64u))) << std::hex << shot.Pixel(748, 220);
+
+    // The HTML panel above the GUI bar (a 256 x 160 surface shown 1:1 at 8..263,
+    // 376..535): the card in its self-lit colour, the heading in the default
+    // sheet's orange, the table's bluish gradient and the blue link; around
+    // the card the margin kept the corner's colour, so the scene shows there.
+    const unsigned card = Emissive(0xFFF8E4u);
+    EXPECT_GT(count(8, 376, 264, 536, [card](unsigned p) { return Near(p, card); }), 12000) << "the card";
+    EXPECT_GT(count(8, 376, 264, 420, [](unsigned p) { return Near(p, 0xFF9900u, 24); }), 40) << "the heading";
+    auto bluish = [](unsigned p) { return Channel(p, 0) > 150 && Channel(p, 0) > Channel(p, 16) + 40; };
+    EXPECT_GT(count(8, 376, 264, 536, bluish), 3000) << "the table";
+    auto link = [](unsigned p) { return Channel(p, 0) > 180 && Channel(p, 16) < 120 && Channel(p, 8) < 120; };
+    EXPECT_GT(count(8, 490, 264, 536, link), 15) << "the link";
+    for (const auto& [x0, y0, x1, y1] : {std::array<int, 4>{8, 376, 264, 379}, std::array<int, 4>{8, 522, 264, 536},
+                                         std::array<int, 4>{8, 376, 11, 536}}) {
+        EXPECT_EQ(count(x0, y0, x1, y1, [card](unsigned p) { return Near(p, card, 12); }), 0) << y0;
+        EXPECT_EQ(count(x0, y0, x1, y1, [](unsigned p) { return p == 0u; }), 0) << "not opaque black, " << y0;
+    }
 
     // The information text: white letters at the bottom right of the window.
     EXPECT_GT(count(400, 560, 800, 600, [](unsigned p) { return p == 0xFFFFFFu; }), 30);

@@ -1597,7 +1597,10 @@ SIZE C_HtmlDrawer::Draw(HDC hdc, const std::wstring& markup, POINT topLeft) {
 }
 
 SIZE C_HtmlDrawer::DrawPanel(HDC hdc, int surfaceWidth, const std::wstring& markup, int left, int top) {
-    SetMaxWidth(surfaceWidth - 2 * left);
+    // Computed wide: a margin near the integer limits must not wrap round
+    // into a huge width.
+    const long long width = (long long)surfaceWidth - 2LL * left;
+    SetMaxWidth((int)std::clamp(width, (long long)INT_MIN, (long long)INT_MAX));
     return Draw(hdc, markup, POINT{left, top});
 }
 

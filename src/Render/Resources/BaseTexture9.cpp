@@ -102,6 +102,11 @@ D3DFORMAT C_BaseTexture9::GetDisplayFormat(IDirect3DDevice9* device)
     return D3DFMT_UNKNOWN;
 }
 
+D3DFORMAT C_BaseTexture9::CreationFormat(IDirect3DDevice9* device) const
+{
+    return Format != D3DFMT_UNKNOWN ? Format : GetDisplayFormat(device);
+}
+
 bool C_BaseTexture9::PrepareFile(IDirect3DDevice9* device, std::wstring& path)
 {
     C_BaseTexture9::Load(device);
@@ -134,12 +139,14 @@ void C_D3DTextureEx9::Load(IDirect3DDevice9* device)
     const auto height = static_cast<UINT>(ParameterString::ReadInt(GetField(3)));
     const D3DCOLOR key = ParameterString::ReadColor(GetField(4));
     const auto usage = static_cast<DWORD>(ParameterString::ReadInt(GetField(5)));
-    // Render targets (a surface's picture that starts as an image) exist
+    // Render targets (a surface's picture that starts as an image) and
+    // dynamic textures (a panel's picture written by the processor) exist
     // only in video memory; Direct3D refuses them in the managed pool.
-    const D3DPOOL pool = (usage & D3DUSAGE_RENDERTARGET) ? D3DPOOL_DEFAULT : D3DPOOL_MANAGED;
+    const D3DPOOL pool =
+        (usage & (D3DUSAGE_RENDERTARGET | D3DUSAGE_DYNAMIC)) ? D3DPOOL_DEFAULT : D3DPOOL_MANAGED;
     IDirect3DTexture9* texture = nullptr;
     if (SUCCEEDED(D3DXCreateTextureFromFileInMemoryEx(device, bytes.data(), static_cast<UINT>(bytes.size()), width,
-                                                      height, 1, usage, GetDisplayFormat(device), pool,
+                                                      height, 1, usage, CreationFormat(device), pool,
                                                       D3DX_DEFAULT, D3DX_DEFAULT, key, nullptr, nullptr, &texture)))
         SetTexture(texture);
 }
@@ -152,7 +159,7 @@ void C_D3DTextureSize9::Load(IDirect3DDevice9* device)
     const auto height = static_cast<UINT>(ParameterString::ReadInt(GetField(3)));
     const auto usage = static_cast<DWORD>(ParameterString::ReadInt(GetField(4)));
     IDirect3DTexture9* texture = nullptr;
-    if (SUCCEEDED(D3DXCreateTexture(device, width, height, 1, usage, GetDisplayFormat(device), D3DPOOL_DEFAULT,
+    if (SUCCEEDED(D3DXCreateTexture(device, width, height, 1, usage, CreationFormat(device), D3DPOOL_DEFAULT,
                                     &texture)))
         SetTexture(texture);
 }

@@ -34,12 +34,18 @@ public:
 
     IDirect3DTexture9* Texture = nullptr;
     int32_t Stage = 0;
+    // The format the empty and image textures are made in; D3DFMT_UNKNOWN
+    // (the default) takes the display format. Whoever creates the object
+    // may ask for another (a panel needs an alpha channel).
+    D3DFORMAT Format = D3DFMT_UNKNOWN;
 
 protected:
     // Steps shared by the file textures: the base Load, the texture folder
     // and the lower-cased file name; false when the name asks for no texture
     // ("null" anywhere in it). `path` receives folder + "\" + name.
     bool PrepareFile(IDirect3DDevice9* device, std::wstring& path);
+    // Format, or the display format when none was asked for.
+    D3DFORMAT CreationFormat(IDirect3DDevice9* device) const;
 
 private:
     void ForgetBindings();

@@ -145,6 +145,7 @@ void C_Surface9::Load(IDirect3DDevice9* device)
     }
     TextureObject->SetName(C_ResManager::GenerateName().c_str());
     TextureObject->SetValue(textureValue.c_str());
+    TextureObject->Format = TextureFormat;
     TextureObject->Load(device);
     if (!TextureObject->Texture) {
         LOG_WARNING(L"Текстура не загружена: " << TextureObject->Name);

@@ -52,6 +52,9 @@ public:
     IDirect3DQuery9* OcclusionQuery = nullptr;
     C_BaseTexture9* TextureObject = nullptr;     // owned
     uint32_t Usage = D3DUSAGE_RENDERTARGET;
+    // The format the texture object is asked for (D3DFMT_UNKNOWN: its own
+    // choice, the display format for the empty and image textures).
+    D3DFORMAT TextureFormat = D3DFMT_UNKNOWN;
     int32_t Width = 0;
     int32_t Height = 0;
     D3DVIEWPORT9 Viewport{0, 0, 0, 0, 0.0f, 1.0f};

@@ -3,6 +3,8 @@
 // hostile markup, checked through what it draws.
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +14,7 @@
 #include <unistd.h>
 
 #include "Common/Environment.h"
+#include "engine_support/ObjectTestClasses.h"
 #include "Render/GUI/HtmlCanvas.h"
 #include "Render/GUI/HtmlDrawer.h"
 #include "Render/GUI/HtmlEffects.h"
@@ -37,6 +40,9 @@ bool SamePixels(const HtmlCanvas& a, const HtmlCanvas& b) {
 
 class HtmlDrawerTest : public ::testing::Test {
 protected:
+    // The program folder of the scene tests in this program: the file
+    // manager takes the folder once, at its first use, whichever test that is.
+    void SetUp() override { VORTALEX::OverrideProgramFolder(VORTALEX::PathToWide(TestProgramFolder().path())); }
     void TearDown() override { Drawer().ResetStyleSheet(); }
 };
 
@@ -533,6 +539,16 @@ TEST_F(HtmlDrawerTest, BadMarkupLaysOutWhatItCan) {
     if (narrow.inked().right >= 0) {
         EXPECT_GE(narrow.inked().left, 200);
     }
+    // Margins at the integer limits leave no width rather than wrapping
+    // round into a wide one.
+    for (const int margin : {INT_MAX, INT_MAX / 2 + 1}) {
+        HtmlCanvas far(64, 16);
+        Draw(far, L"text", margin, 0);
+        EXPECT_EQ(Drawer().GetMaxWidth(), 0) << margin;
+        EXPECT_EQ(far.inked().right, -1) << "nothing on the surface";
+    }
+    Drawer().DrawPanel(narrow.dc(), 256, L"x", INT_MIN / 2, 0);
+    EXPECT_EQ(Drawer().GetMaxWidth(), INT_MAX) << "a negative margin widens, up to the limit";
     // A missing drawing context draws nothing.
     EXPECT_EQ(Drawer().Draw(nullptr, L"x", POINT{0, 0}).cy, 0);
 }
