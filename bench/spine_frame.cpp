@@ -1,5 +1,5 @@
 // The per-frame cost of the render queue and the cameras: inserting objects
-// by distance, drawing the queue back to front, the frustum planes and the
+// by distance (still, and moving so that every frame sorts anew), drawing the queue back to front, the frustum planes and the
 // culling test, and a whole module frame of 10,000 objects.
 
 #include <benchmark/benchmark.h>
@@ -49,7 +49,48 @@ void QueueInsertAndDraw(benchmark::State& state)
     }
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
-BENCHMARK(QueueInsertAndDraw)->Arg(100)->Arg(1000)->Arg(10000);
+BENCHMARK(QueueInsertAndDraw)->Arg(100)->Arg(1000)->Arg(10000)->Arg(100000);
+
+// An object whose distance changes every frame (a moving camera): no two
+// frames give the queue the same keys or the same order.
+class Moving : public C_BaseResource, public ContainedInModule {
+public:
+    float GetDistance(C_BaseObject*) override
+    {
+        return Distance + static_cast<float>((Index * 7919u + *Frame * 104729u) % 1000u) * 0.01f;
+    }
+    float Distance = 0.0f;
+    uint32_t Index = 0;
+    const uint32_t* Frame = nullptr;
+};
+
+void QueueInsertAndDrawMoving(benchmark::State& state)
+{
+    FakeDevice device;
+    C_GUICamera camera;
+    camera.Load(&device);
+    const std::vector<Still> still = MakeObjects(static_cast<std::size_t>(state.range(0)));
+    uint32_t frame = 0;
+    std::vector<Moving> objects(still.size());
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        objects[i].Distance = still[i].Distance;
+        objects[i].Index = static_cast<uint32_t>(i);
+        objects[i].Frame = &frame;
+    }
+    C_QueueRendering& queue = C_QueueRendering::Instance();
+    C_BaseObject::CommonData().RenderPass = 0;
+    for (auto _ : state) {
+        ++frame;
+        queue.Add(&camera);
+        for (Moving& object : objects) queue.Add(&object);
+        queue.Draw(&device);
+        queue.ClearQueues();
+        device.clears.clear();
+        device.calls.clear();
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(QueueInsertAndDrawMoving)->Arg(1000)->Arg(10000)->Arg(100000);
 
 void FrustumCulling(benchmark::State& state)
 {

@@ -1,5 +1,7 @@
 #include "BaseClasses/BaseInput.h"
 
+#include <cmath>
+
 #include "BaseClasses/BaseModule.h"
 #include "Render/Camera/BaseCamera.h"
 #include "port/dinput8/dinput.h"
@@ -89,6 +91,32 @@ void C_BaseInput::ReadMouse()
     }
 }
 
+namespace {
+
+// False only when the line through `origin` along `direction` passes clearly
+// outside the sphere around a box (centre, half extent): such a box cannot be
+// hit, and the test costs less than the box probe. Anything near the sphere
+// goes on to the exact probe.
+bool LineNearSphere(const D3DXVECTOR3& centre, const D3DXVECTOR3& half, const D3DXVECTOR3& origin,
+                    const D3DXVECTOR3& direction)
+{
+    const double dx = direction.x, dy = direction.y, dz = direction.z;
+    const double length2 = dx * dx + dy * dy + dz * dz;
+    const double radius2 = static_cast<double>(half.x) * half.x + static_cast<double>(half.y) * half.y +
+                           static_cast<double>(half.z) * half.z;
+    if (!(length2 > 0.0) || !std::isfinite(length2) || !std::isfinite(radius2)) return true;
+    const double cx = static_cast<double>(centre.x) - origin.x, cy = static_cast<double>(centre.y) - origin.y,
+                 cz = static_cast<double>(centre.z) - origin.z;
+    // Squared distance from the centre to the line.
+    const double along = (cx * dx + cy * dy + cz * dz) / length2;
+    const double px = cx - along * dx, py = cy - along * dy, pz = cz - along * dz;
+    const double distance2 = px * px + py * py + pz * pz;
+    if (!std::isfinite(distance2)) return true;
+    return distance2 <= radius2 * 1.0001 + 1e-6;
+}
+
+} // namespace
+
 C_BaseObject* C_BaseInput::PickObject(C_BaseModule* module, C_BaseCamera* camera)
 {
     if (!module || !camera) return nullptr;
@@ -110,7 +138,8 @@ C_BaseObject* C_BaseInput::PickObject(const std::vector<C_BaseObject*>& objects,
             hit = D3DXSphereBoundProbe(&centre, radius, &origin, &direction) != FALSE;
         } else {
             const D3DXVECTOR3 low = object->GetBoxMin(), high = object->GetBoxMax();
-            hit = D3DXBoxBoundProbe(&low, &high, &origin, &direction) != FALSE;
+            hit = LineNearSphere((low + high) * 0.5f, (high - low) * 0.5f, origin, direction) &&
+                  D3DXBoxBoundProbe(&low, &high, &origin, &direction) != FALSE;
         }
         if (hit) hits.push_back(static_cast<int32_t>(i));
     }

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "BaseClasses/BaseInput.h"
 #include "port/d3dx9/d3dx9math.h"
@@ -33,6 +35,45 @@ public:
         explicit C_CursorStatus(int32_t value) : Value(value) {}
         virtual ~C_CursorStatus() = default;
         int32_t Value = 0;
+    };
+
+    // Distances from this object to others (in practice the cameras of its
+    // modules), measured every frame. A short flat list whose first entries
+    // live in the object itself and which keeps its room when emptied, so
+    // measuring allocates nothing and looks nowhere else.
+    class C_DistanceList {
+    public:
+        // The distance to `other`; an object never measured is listed with 0.
+        float& operator[](C_BaseObject* other)
+        {
+            const std::size_t inlineCount = m_Count < Inline ? m_Count : Inline;
+            for (std::size_t i = 0; i < inlineCount; ++i)
+                if (m_Inline[i].first == other) return m_Inline[i].second;
+            for (std::size_t i = Inline; i < m_Count; ++i)
+                if (m_More[i - Inline].first == other) return m_More[i - Inline].second;
+            if (m_Count < Inline) {
+                m_Inline[m_Count] = {other, 0.0f};
+                return m_Inline[m_Count++].second;
+            }
+            if (m_More.size() < m_Count - Inline + 1) m_More.resize(m_Count - Inline + 1);
+            m_More[m_Count - Inline] = {other, 0.0f};
+            return m_More[m_Count++ - Inline].second;
+        }
+        std::size_t count(const C_BaseObject* other) const
+        {
+            for (std::size_t i = 0; i < m_Count; ++i)
+                if ((i < Inline ? m_Inline[i] : m_More[i - Inline]).first == other) return 1;
+            return 0;
+        }
+        bool empty() const { return m_Count == 0; }
+        std::size_t size() const { return m_Count; }
+        void clear() { m_Count = 0; }
+
+    private:
+        static constexpr std::size_t Inline = 2;
+        std::pair<C_BaseObject*, float> m_Inline[Inline] = {};
+        std::vector<std::pair<C_BaseObject*, float>> m_More;
+        std::size_t m_Count = 0;
     };
 
     // One per process: what every object may need to know about the frame.
@@ -151,7 +192,7 @@ public:
     bool Static = true;
     bool SphereBound = true;
     C_CursorStatus CursorStatus;
-    std::map<C_BaseObject*, float> Distances;
+    C_DistanceList Distances;
     bool Near = true;
     std::wstring EffectDescription;
     C_D3DXEFFECT* Effect = nullptr;

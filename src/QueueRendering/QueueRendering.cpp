@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <iterator>
+#include <typeinfo>
 #include <string>
 #include <utility>
 
@@ -37,23 +38,85 @@ void C_QueueRendering::InstallInsert()
     C_BaseObject::RenderQueueInsert = [](C_BaseObject* object) { Instance().Add(object); };
 }
 
-std::size_t C_QueueRendering::C_QueueOne::Insert(C_BaseObject* object)
+void C_QueueRendering::C_QueueOne::Reserve()
 {
-    const float key = GetCameraDistanceSize(object);
-    std::size_t low = 0;
-    std::size_t high = m_Keys.size();
-    while (low != high) {
-        const std::size_t middle = (low + high) / 2;
-        if (m_Keys[middle] == key) {
-            low = middle;
-            break;
+    m_Keys.reserve(100);
+    m_Arrivals.reserve(100);
+    m_ArrivalKeys.reserve(100);
+}
+
+void C_QueueRendering::C_QueueOne::Insert(C_BaseObject* object)
+{
+    m_ArrivalKeys.push_back(GetCameraDistanceSize(object));
+    m_Arrivals.push_back(object);
+}
+
+void C_QueueRendering::C_QueueOne::Settle()
+{
+    if (m_Arrivals.empty()) return;
+    if (empty()) {
+        (m_Scratch ? m_Scratch->Ordering : m_Ordering).Compute(m_ArrivalKeys.data(), m_ArrivalKeys.size(), m_Order);
+        resize(m_Order.size());
+        m_Keys.resize(m_Order.size());
+        for (std::size_t i = 0; i < m_Order.size(); ++i) {
+            (*this)[i] = m_Arrivals[m_Order[i]];
+            m_Keys[i] = m_ArrivalKeys[m_Order[i]];
         }
-        if (key < m_Keys[middle]) high = middle;
-        else low = middle + 1;
+    } else {
+        // Objects queued after the list was settled (while it was drawn):
+        // inserted one by one into it, as they arrived.
+        for (std::size_t a = 0; a < m_Arrivals.size(); ++a) {
+            const float key = m_ArrivalKeys[a];
+            std::size_t low = 0;
+            std::size_t high = m_Keys.size();
+            while (low != high) {
+                const std::size_t middle = (low + high) / 2;
+                if (m_Keys[middle] == key) {
+                    low = middle;
+                    break;
+                }
+                if (key < m_Keys[middle]) high = middle;
+                else low = middle + 1;
+            }
+            m_Keys.insert(m_Keys.begin() + static_cast<std::ptrdiff_t>(low), key);
+            insert(begin() + static_cast<std::ptrdiff_t>(low), m_Arrivals[a]);
+        }
     }
-    m_Keys.insert(m_Keys.begin() + static_cast<std::ptrdiff_t>(low), key);
-    insert(begin() + static_cast<std::ptrdiff_t>(low), object);
-    return low;
+    m_Arrivals.clear();
+    m_ArrivalKeys.clear();
+}
+
+void C_QueueRendering::C_QueueOne::SwapLists(C_QueueScratch& scratch)
+{
+    static_cast<std::vector<C_BaseObject*>&>(*this).swap(scratch.Items);
+    m_Arrivals.swap(scratch.Arrivals);
+    m_Keys.swap(scratch.Keys);
+    m_ArrivalKeys.swap(scratch.ArrivalKeys);
+    m_Order.swap(scratch.Order);
+}
+
+void C_QueueRendering::C_QueueOne::Borrow(C_QueueScratch& scratch)
+{
+    GiveBack();
+    scratch.Items.clear();
+    scratch.Arrivals.clear();
+    scratch.Keys.clear();
+    scratch.ArrivalKeys.clear();
+    scratch.Order.clear();
+    // Whatever this queue held already stays in it.
+    for (C_BaseObject* object : *this) scratch.Items.push_back(object);
+    for (C_BaseObject* object : m_Arrivals) scratch.Arrivals.push_back(object);
+    scratch.Keys.insert(scratch.Keys.end(), m_Keys.begin(), m_Keys.end());
+    scratch.ArrivalKeys.insert(scratch.ArrivalKeys.end(), m_ArrivalKeys.begin(), m_ArrivalKeys.end());
+    SwapLists(scratch);
+    m_Scratch = &scratch;
+}
+
+void C_QueueRendering::C_QueueOne::GiveBack()
+{
+    if (!m_Scratch) return;
+    SwapLists(*m_Scratch);
+    m_Scratch = nullptr;
 }
 
 void C_QueueRendering::C_QueueOne::RemoveAt(std::size_t index)
@@ -65,6 +128,8 @@ void C_QueueRendering::C_QueueOne::RemoveAt(std::size_t index)
 void C_QueueRendering::C_QueueOne::clear()
 {
     m_Keys.clear();
+    m_Arrivals.clear();
+    m_ArrivalKeys.clear();
     std::vector<C_BaseObject*>::clear();
 }
 
@@ -83,8 +148,15 @@ C_QueueRendering::~C_QueueRendering()
 std::size_t C_QueueRendering::Add(C_BaseObject* object)
 {
     if (!object) return Queues.size();
-    if (auto* camera = dynamic_cast<C_BaseCamera*>(object)) {
+    // A frame queues thousands of objects of a few classes: a class seen not
+    // to be a camera is not looked up again.
+    const std::type_info* type = &typeid(*object);
+    C_BaseCamera* camera = type == LastNonCamera ? nullptr : dynamic_cast<C_BaseCamera*>(object);
+    if (!camera) LastNonCamera = type;
+    if (camera) {
         C_QueueOne* queue = QueuePool::Instance().Allocate(camera);
+        if (Scratches.size() <= Queues.size()) Scratches.push_back(std::make_unique<C_QueueScratch>());
+        queue->Borrow(*Scratches[Queues.size()]);
         Queues.push_back(queue);
         return Queues.size();
     }
@@ -101,6 +173,7 @@ void C_QueueRendering::ClearQueues()
     QueuePool& pool = QueuePool::Instance();
     for (C_QueueOne* queue : Queues) {
         queue->clear();
+        queue->GiveBack();
         pool.Release(queue);
     }
     Queues.clear();
@@ -108,6 +181,7 @@ void C_QueueRendering::ClearQueues()
 
 void C_QueueRendering::Draw(IDirect3DDevice9* device)
 {
+    for (C_QueueOne* queue : Queues) queue->Settle();
     switch (CommonData().RenderPass) {
     case 1: DrawOcclusion(device); break;
     case 0: DrawMain(device); break;

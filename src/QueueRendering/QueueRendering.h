@@ -5,10 +5,14 @@
 // objects with no visible pixel) and once for the image (back to front).
 
 #include <cstdint>
+#include <memory>
+#include <typeinfo>
+#include <vector>
 
 #include "BaseClasses/BaseResource.h"
 #include "Common/memory_pool.h"
 #include "Common/vector.h"
+#include "QueueRendering/InsertionOrder.h"
 #include "ResourceManager/VectorSort.h"
 
 class C_BaseCamera;
@@ -20,24 +24,54 @@ float GetCameraDistanceSize(C_BaseObject* const& object);
 
 class C_QueueRendering : public C_BaseResource {
 public:
+    // What a queue grows while it is filled and sorted, kept from frame to
+    // frame: the lists keep their room, and the ordering keeps last frame's
+    // answer for a still scene.
+    struct C_QueueScratch {
+        std::vector<C_BaseObject*> Items, Arrivals;
+        std::vector<float> Keys, ArrivalKeys;
+        std::vector<uint32_t> Order;
+        C_InsertionOrder Ordering;
+    };
+
     // The objects queued behind one camera, nearest first.
     class C_QueueOne : public C_VectorSort<C_BaseObject*, float, &GetCameraDistanceSize, 100> {
     public:
-        C_QueueOne() { m_Keys.reserve(100); }
-        explicit C_QueueOne(C_BaseCamera* camera) : Camera(camera) { m_Keys.reserve(100); }
+        C_QueueOne() { Reserve(); }
+        explicit C_QueueOne(C_BaseCamera* camera) : Camera(camera) { Reserve(); }
 
-        // Inserts at the position the binary search on the keys finds. Each
-        // object's key is computed once, when it is inserted: all of a
-        // queue's objects are inserted while its camera is the current one,
-        // so the keys cannot change in between.
-        std::size_t Insert(C_BaseObject* object);
+        // Queues the object behind the ones queued before it. Each object's
+        // key is computed once, when it arrives: all of a queue's objects
+        // arrive while its camera is the current one, so the keys cannot
+        // change in between.
+        void Insert(C_BaseObject* object);
+        // Puts the objects that arrived since the last call where inserting
+        // them one by one with the binary search on the keys would have put
+        // them (the same order, equal keys included), sorting once instead
+        // of moving the list for every object. The list is read only after
+        // this.
+        void Settle();
         void RemoveAt(std::size_t index);
         void clear();
 
         C_BaseCamera* Camera = nullptr;
 
+        // Takes the scratch's lists (emptied, keeping their room) and its
+        // ordering while the queue is in use; GiveBack returns them.
+        void Borrow(C_QueueScratch& scratch);
+        void GiveBack();
+
     private:
-        std::vector<float> m_Keys;   // the key of each element, same order
+        void SwapLists(C_QueueScratch& scratch);
+        C_QueueScratch* m_Scratch = nullptr;
+
+        void Reserve();
+
+        std::vector<float> m_Keys;                 // the key of each element, same order
+        std::vector<C_BaseObject*> m_Arrivals;     // waiting for Settle, in arrival order
+        std::vector<float> m_ArrivalKeys;
+        std::vector<uint32_t> m_Order;
+        C_InsertionOrder m_Ordering;
     };
 
     // What the render-target and effect code provide. Without them no
@@ -83,4 +117,9 @@ private:
 
     void DrawOcclusion(IDirect3DDevice9* device);
     void DrawMain(IDirect3DDevice9* device);
+
+    // One scratch per queue position: a frame's cameras come in the same
+    // order as the last frame's.
+    std::vector<std::unique_ptr<C_QueueScratch>> Scratches;
+    const std::type_info* LastNonCamera = nullptr;
 };

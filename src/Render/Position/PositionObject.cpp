@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "BaseClasses/ParameterString.h"
 #include "Logger/Logger.h"
@@ -73,6 +74,13 @@ void C_PositionObject::PlacedBox(D3DXVECTOR3& minimum, D3DXVECTOR3& maximum)
     // parents of tied objects), so picking by box hits what is drawn.
     const D3DXVECTOR3 low = Mesh->GetBoxMin(), high = Mesh->GetBoxMax();
     const D3DXMATRIX& matrix = PlacementMatrix();
+    C_PlacedBoxCache& cache = m_BoxCache;
+    if (cache.valid && cache.mesh == Mesh && std::memcmp(&cache.meshMinimum, &low, sizeof low) == 0 &&
+        std::memcmp(&cache.meshMaximum, &high, sizeof high) == 0 && std::memcmp(&cache.matrix, &matrix, sizeof matrix) == 0) {
+        minimum = cache.minimum;
+        maximum = cache.maximum;
+        return;
+    }
     for (int i = 0; i < 8; ++i) {
         const D3DXVECTOR3 corner(i & 1 ? high.x : low.x, i & 2 ? high.y : low.y, i & 4 ? high.z : low.z);
         D3DXVECTOR3 placed;
@@ -88,6 +96,13 @@ void C_PositionObject::PlacedBox(D3DXVECTOR3& minimum, D3DXVECTOR3& maximum)
         maximum.y = std::max(maximum.y, placed.y);
         maximum.z = std::max(maximum.z, placed.z);
     }
+    cache.mesh = Mesh;
+    cache.meshMinimum = low;
+    cache.meshMaximum = high;
+    cache.matrix = matrix;
+    cache.minimum = minimum;
+    cache.maximum = maximum;
+    cache.valid = true;
 }
 
 D3DXVECTOR3 C_PositionObject::GetBoxMax()

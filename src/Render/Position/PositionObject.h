@@ -73,6 +73,16 @@ protected:
     // The mesh's box corners carried by the placement matrix, as an
     // axis-aligned box.
     void PlacedBox(D3DXVECTOR3& minimum, D3DXVECTOR3& maximum);
+
+private:
+    // The last placed box and what it was made from: picking asks for both
+    // corners of every box-bound object each frame, and most do not move.
+    struct C_PlacedBoxCache {
+        const C_BaseResource* mesh = nullptr;
+        D3DXVECTOR3 meshMinimum, meshMaximum, minimum, maximum;
+        D3DXMATRIX matrix;
+        bool valid = false;
+    } m_BoxCache;
 };
 
 class C_TiedPositionObject : public C_PositionObject {

@@ -114,6 +114,7 @@ PortDevice::~PortDevice() {
     }
     WriteRunOutputs();
     if (Activate()) {
+        DestroyBatchResources();
         for (auto& entry : m_programs) glDeleteProgram(entry.second.program);
         DestroySwapChainResources();
         glDeleteVertexArrays(1, &m_vao);
@@ -142,7 +143,7 @@ ULONG PortDevice::Release() {
     return refs;
 }
 
-bool PortDevice::Activate() {
+bool PortDevice::MakeCurrent() {
     if (!m_contextUsable) {
         if (g_current == this) g_current = nullptr;
         return false;
@@ -150,6 +151,14 @@ bool PortDevice::Activate() {
     if (g_current == this) return true;
     SDL_GL_MakeCurrent(m_sdlWindow, m_context);
     g_current = this;
+    return true;
+}
+
+bool PortDevice::Activate() {
+    if (!MakeCurrent()) return false;
+    // Whoever activates the context is about to use OpenGL directly: merged
+    // draws waiting so far go first, with the state they were made in.
+    if (m_batchCount) FlushBatch();
     return true;
 }
 

@@ -77,6 +77,7 @@ protected:
     GLuint m_name = 0;
     std::vector<uint8_t> m_data;
     int m_locks = 0;
+    uint32_t m_version = 0;  // counts locks: the memory copy may have changed
     UINT m_dirtyBegin = 0, m_dirtyEnd = 0;
     bool m_discard = false;
     bool m_noOverwrite = false;
@@ -122,6 +123,14 @@ private:
     uint32_t IndexAt(UINT i) const;
     D3DFORMAT m_format;
     std::vector<uint32_t> m_blockMin, m_blockMax;
+    // Ranges asked for lately: a mesh draws the same subsets every frame.
+    struct CachedRange {
+        UINT first = 0, count = 0;
+        uint32_t version = 0, lowest = 0, highest = 0;
+        bool valid = false;
+    };
+    mutable CachedRange m_ranges[8];
+    mutable UINT m_nextRange = 0;
 };
 
 class PortTexture;
@@ -341,7 +350,10 @@ public:
     void SurfaceDestroyed(PortSurface* surface);
     void TextureDestroyed(PortTexture* texture);
     void BufferDestroyed(GLuint name);
-    void ForceLoss() { m_lostState = 1; }
+    void ForceLoss() {
+        if (m_batchCount && MakeCurrent()) FlushBatch();  // drawn before the loss
+        m_lostState = 1;
+    }
     void SetOcclusionQueriesAvailable(bool available) { m_noOcclusionQueries = !available; }
     bool ReadBackBuffer(std::vector<uint32_t>& argb, UINT& width, UINT& height);
     // Reads a render-target surface into memory laid out as Direct3D's rows.
@@ -352,7 +364,18 @@ public:
     void BindElementBuffer(GLuint name);
     void BindTextureForUpload(GLuint name);
     bool DeviceLost() const { return m_lostState != 0; }
+    // Draw calls asked of the device, and the OpenGL draw calls they became.
     uint64_t DrawCalls() const { return m_totalDraws; }
+    uint64_t GLDrawCalls() const { return m_totalGLDraws; }
+    // Consecutive draws that differ only in their world transform are merged
+    // into one instanced draw unless this is off (tests compare both).
+    void SetBatching(bool enabled);
+    // Sends the merged draws waiting so far to OpenGL.
+    void FlushDraws() {
+        if (m_batchCount) FlushBatch();
+    }
+    // Whether the back buffer is the window's own framebuffer.
+    bool DrawsIntoWindow() const { return m_windowFramebuffer; }
     // Vertex and index data sent to OpenGL by buffer unlocks.
     void CountBufferUpload(UINT bytes) {
         ++m_bufferUploads;
@@ -408,10 +431,47 @@ private:
     void BindFramebuffer();
     GLuint FramebufferFor(PortSurface* color, PortSurface* depth, bool& depthAttached);
     void ToGLRect(LONG x, LONG y, LONG w, LONG h, GLint out[4]) const;
+    // Makes the context current without sending waiting draws (the draw path).
+    bool MakeCurrent();
+    // Merged draws (device_batch.cpp).
+    struct PendingDraw {
+        bool indexed = false;
+        D3DPRIMITIVETYPE type = D3DPT_TRIANGLELIST;
+        UINT primitives = 0;
+        GLsizei count = 0;  // vertices or indices of one draw
+        GLint first = 0;    // first vertex of a non-indexed draw
+        UINT startIndex = 0;
+        INT baseVertex = 0;
+        PortIndexBuffer* indices = nullptr;  // compared only: the draw keeps its name and size
+        GLuint indexName = 0;
+        UINT indexSize = 2;
+        PortVertexBuffer* vertices = nullptr;
+        UINT offset = 0, stride = 0;
+        DWORD fvf = 0;
+    };
+    HRESULT DrawWithInstances(const PendingDraw& draw);
+    bool ContinuesBatch(const PendingDraw& draw) const;
+    void AppendInstance();
+    void EnsureInstanceBuffer();
+    // Sends the entries; the result is the first instance of the draw that
+    // reads them as attributes (uniform-block programs get their range bound).
+    GLuint UploadInstances(UINT instances, bool block);
+    // The transforms of a draw that is not merged (from user memory).
+    GLuint UploadSingleInstance();
+    void FlushBatch();
+    void DestroyBatchResources();
+    // The window's framebuffer as the back buffer (device_present.cpp).
+    bool WindowFramebufferFits() const;
+    void LeaveWindowFramebuffer();
+    // Whether this frame is kept for the screenshot.
+    bool CapturesFrame() const;
+    void CaptureShownFrame();
     // State applied to OpenGL (device_glstate.cpp).
     void ApplyGLState();
     void ApplySampler(DWORD stage);
     void SetupVertexAttributes(DWORD fvf, GLuint buffer, UINT offset, UINT stride);
+    // Enables the vertex format's arrays and the program's instance entries.
+    void SyncAttributes(uint32_t instanceMask, const int* instanceLocations);
     // Fixed-function programs (device_ffp.cpp).
     void ApplyFfp(D3DPRIMITIVETYPE type, DWORD fvf);
     void BuildKey(PortFfpKey& key, D3DPRIMITIVETYPE type, DWORD fvf);
@@ -421,6 +481,15 @@ private:
     // Draws (device_draw.cpp).
     HRESULT PrepareDraw(D3DPRIMITIVETYPE type, DWORD fvf, GLuint buffer, UINT offset, UINT stride);
     void CountDraw(D3DPRIMITIVETYPE type, UINT primitives);
+    void CountGLDraw() {
+        ++m_frameGLDraws;
+        ++m_totalGLDraws;
+    }
+    // Draws of vertices that are not pre-transformed go through the instance
+    // entries of the generated programs (supplied programs draw directly).
+    bool UsesInstances() const {
+        return !m_programOverride && (m_fvf & D3DFVF_POSITION_MASK) != D3DFVF_XYZRHW;
+    }
     UINT StreamUpload(const void* data, UINT size, UINT alignment);
 
     ULONG m_refs = 1;
@@ -492,7 +561,10 @@ private:
     DWORD m_attribFvf = 0xFFFFFFFF;
     GLuint m_attribBuffer = 0;
     UINT m_attribOffset = 0, m_attribStride = 0;
-    uint32_t m_enabledAttribs = 0;
+    uint32_t m_enabledAttribs = 0;   // attribute arrays enabled (16 locations)
+    uint32_t m_vertexAttribs = 0;    // ... of them for the vertex format
+    uint32_t m_divisors = 0;         // locations with one value per instance
+    uint32_t m_instancePointers = 0; // locations pointing at instance entries
     // Streaming buffer for DrawPrimitiveUP data.
     GLuint m_stream = 0, m_streamIndex = 0;
     UINT m_streamSize = 0, m_streamPos = 0, m_streamIndexSize = 0, m_streamIndexPos = 0;
@@ -512,8 +584,29 @@ private:
     float m_normalMatrix[9] = {};
     uint64_t m_wvpGeneration = 0;
 
+    // Merged draws: the draw they repeat, its uniform generations, and one
+    // instance entry per draw (at most PortInstanceCapacity()).
+    PendingDraw m_batch{};
+    uint64_t m_batchGeneration[PORT_UG_COUNT] = {};
+    UINT m_batchCount = 0;
+    bool m_batching = true;
+    std::vector<float> m_instanceData;
+    GLuint m_instanceBuffer = 0;
+    UINT m_instanceBufferSize = 0, m_instancePos = 0;
+
+    // The back buffer and its depth buffer are the window's own (single
+    // sample, same size, matching formats): drawn into directly and shown
+    // by the swap alone.
+    bool m_windowFramebuffer = false;
+    // Resolving a multisampled frame straight into the window failed once.
+    bool m_noWindowResolve = false;
+    // A presented frame was kept for the screenshot.
+    bool m_captured = false;
+
     // Statistics and run outputs.
     uint64_t m_totalDraws = 0, m_totalTriangles = 0;
+    uint64_t m_totalGLDraws = 0, m_frameGLDraws = 0;
+    std::vector<uint64_t> m_glDrawsPerFrame;
     uint64_t m_bufferUploads = 0, m_bufferUploadBytes = 0;
     uint64_t m_frameDraws = 0, m_frameTriangles = 0;
     std::vector<double> m_frameTimes;

@@ -18,6 +18,7 @@ HRESULT PortDevice::BeginScene() {
 HRESULT PortDevice::EndScene() {
     if (!m_inScene) return D3DERR_INVALIDCALL;
     m_inScene = false;
+    if (m_batchCount && MakeCurrent()) FlushBatch();
     return D3D_OK;
 }
 
@@ -107,10 +108,13 @@ HRESULT PortDevice::PrepareDraw(D3DPRIMITIVETYPE type, DWORD fvf, GLuint buffer,
             UploadScreen(m_overrideScreen);
             m_overrideScreenGeneration = m_generation[PORT_UG_SCREEN];
         }
+        SyncAttributes(0, nullptr);
         return D3D_OK;
     }
     ApplyFfp(type, fvf);
-    return m_program ? D3D_OK : D3DERR_DRIVERINTERNALERROR;
+    if (!m_program) return D3DERR_DRIVERINTERNALERROR;
+    SyncAttributes(m_program->instanceMask, m_program->instanceLocation);
+    return D3D_OK;
 }
 
 void PortDevice::CountDraw(D3DPRIMITIVETYPE type, UINT primitives) {
@@ -133,9 +137,22 @@ HRESULT PortDevice::DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, UINT 
     const uint64_t end = s.offset + (static_cast<uint64_t>(startVertex) + count - 1) * s.stride + std::max(vertexSize, 1u);
     if (end > s.buffer->Size()) return D3DERR_INVALIDCALL;
     if (m_lostState) return D3D_OK;
+    if (UsesInstances()) {
+        PendingDraw draw;
+        draw.type = type;
+        draw.primitives = primitiveCount;
+        draw.count = static_cast<GLsizei>(count);
+        draw.first = static_cast<GLint>(startVertex);
+        draw.vertices = s.buffer;
+        draw.offset = s.offset;
+        draw.stride = s.stride;
+        draw.fvf = m_fvf;
+        return DrawWithInstances(draw);
+    }
     if (HRESULT hr = PrepareDraw(type, m_fvf, s.buffer->Name(), s.offset, s.stride); FAILED(hr)) return hr;
     glDrawArrays(mode, static_cast<GLint>(startVertex), static_cast<GLsizei>(count));
     CountDraw(type, primitiveCount);
+    CountGLDraw();
     return D3D_OK;
 }
 
@@ -158,12 +175,30 @@ HRESULT PortDevice::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertexIn
     const int64_t last = static_cast<int64_t>(baseVertexIndex) + highest;
     if (first < 0 || last >= static_cast<int64_t>(available)) return D3DERR_INVALIDCALL;
     if (m_lostState) return D3D_OK;
+    if (UsesInstances()) {
+        PendingDraw draw;
+        draw.indexed = true;
+        draw.type = type;
+        draw.primitives = primitiveCount;
+        draw.count = static_cast<GLsizei>(count);
+        draw.startIndex = startIndex;
+        draw.baseVertex = baseVertexIndex;
+        draw.indices = m_indices;
+        draw.indexName = m_indices->Name();
+        draw.indexSize = m_indices->IndexSize();
+        draw.vertices = s.buffer;
+        draw.offset = s.offset;
+        draw.stride = s.stride;
+        draw.fvf = m_fvf;
+        return DrawWithInstances(draw);
+    }
     if (HRESULT hr = PrepareDraw(type, m_fvf, s.buffer->Name(), s.offset, s.stride); FAILED(hr)) return hr;
     BindElementBuffer(m_indices->Name());
     const UINT size = m_indices->IndexSize();
     glDrawElementsBaseVertex(mode, static_cast<GLsizei>(count), size == 4 ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT,
                              reinterpret_cast<const void*>(static_cast<uintptr_t>(startIndex) * size), baseVertexIndex);
     CountDraw(type, primitiveCount);
+    CountGLDraw();
     return D3D_OK;
 }
 
@@ -207,8 +242,13 @@ HRESULT PortDevice::DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT primitiveCount, 
     Activate();
     const UINT at = StreamUpload(data, static_cast<UINT>(bytes), 16);
     if (HRESULT hr = PrepareDraw(type, m_fvf, m_stream, at, stride); FAILED(hr)) return hr;
-    glDrawArrays(mode, 0, static_cast<GLsizei>(count));
+    const GLuint firstInstance = UsesInstances() ? UploadSingleInstance() : 0;
+    if (UsesInstances() && !m_program->instanceBlock)
+        glDrawArraysInstancedBaseInstance(mode, 0, static_cast<GLsizei>(count), 1, firstInstance);
+    else
+        glDrawArrays(mode, 0, static_cast<GLsizei>(count));
     CountDraw(type, primitiveCount);
+    CountGLDraw();
     return D3D_OK;
 }
 
@@ -255,10 +295,16 @@ HRESULT PortDevice::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minVertex
     glBufferSubData(GL_COPY_WRITE_BUFFER, indexAt, indexBytes, indexData);
     m_streamIndexPos += indexBytes;
     if (HRESULT hr = PrepareDraw(type, m_fvf, m_stream, at, stride); FAILED(hr)) return hr;
+    const GLuint firstInstance = UsesInstances() ? UploadSingleInstance() : 0;
     BindElementBuffer(m_streamIndex);
-    glDrawElementsBaseVertex(mode, static_cast<GLsizei>(count), indexSize == 4 ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT,
-                             reinterpret_cast<const void*>(static_cast<uintptr_t>(indexAt)),
-                             -static_cast<GLint>(minVertexIndex));
+    const GLenum indexType = indexSize == 4 ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT;
+    const void* indexOffset = reinterpret_cast<const void*>(static_cast<uintptr_t>(indexAt));
+    if (UsesInstances() && !m_program->instanceBlock)
+        glDrawElementsInstancedBaseVertexBaseInstance(mode, static_cast<GLsizei>(count), indexType, indexOffset, 1,
+                                                      -static_cast<GLint>(minVertexIndex), firstInstance);
+    else
+        glDrawElementsBaseVertex(mode, static_cast<GLsizei>(count), indexType, indexOffset, -static_cast<GLint>(minVertexIndex));
     CountDraw(type, primitiveCount);
+    CountGLDraw();
     return D3D_OK;
 }

@@ -148,7 +148,9 @@ void PortDevice::SetProgramOverride(GLuint program) {
 }
 
 void PortDevice::UploadUniforms(PortFfpProgram& p) {
-    if (p.generation[PORT_UG_TRANSFORM] != m_generation[PORT_UG_TRANSFORM]) {
+    // Generated programs for untransformed vertices read their transforms
+    // from the instance entries; only pre-transformed ones declare these.
+    if (!p.instanced && p.wvp >= 0 && p.generation[PORT_UG_TRANSFORM] != m_generation[PORT_UG_TRANSFORM]) {
         WorldViewProj();
         glUniformMatrix4fv(p.wvp, 1, GL_FALSE, &m_wvp._11);
         if (p.wv >= 0) glUniformMatrix4fv(p.wv, 1, GL_FALSE, &m_wv._11);

@@ -15,6 +15,7 @@ unsigned PortTextureName(IDirect3DBaseTexture9* texture) {
 }
 
 void PortDeviceActivate(IDirect3DDevice9* device) {
+    // Activating sends the device's waiting merged draws first.
     if (device) static_cast<PortDevice*>(device)->Activate();
 }
 
@@ -51,6 +52,25 @@ void PortDeviceBufferUploads(IDirect3DDevice9* device, uint64_t& uploads, uint64
     if (!device) return;
     uploads = static_cast<PortDevice*>(device)->BufferUploads();
     bytes = static_cast<PortDevice*>(device)->BufferUploadBytes();
+}
+
+uint64_t PortDeviceGLDrawCalls(IDirect3DDevice9* device) {
+    return device ? static_cast<PortDevice*>(device)->GLDrawCalls() : 0;
+}
+
+void PortDeviceSetBatching(IDirect3DDevice9* device, bool enabled) {
+    if (device) static_cast<PortDevice*>(device)->SetBatching(enabled);
+}
+
+namespace {
+bool g_windowFramebufferAllowed = true;
+}
+
+void PortAllowWindowFramebuffer(bool allowed) { g_windowFramebufferAllowed = allowed; }
+bool PortWindowFramebufferAllowed() { return g_windowFramebufferAllowed; }
+
+bool PortDeviceDrawsIntoWindow(IDirect3DDevice9* device) {
+    return device && static_cast<PortDevice*>(device)->DrawsIntoWindow();
 }
 
 size_t PortDeviceProgramCount(IDirect3DDevice9* device) {

@@ -60,6 +60,17 @@ HRESULT PortTextureLockLevel(IDirect3DTexture9* texture, UINT level, D3DLOCKED_R
 void PortDeviceSetOcclusionQueries(IDirect3DDevice9* device, bool available);
 // Draw calls and triangles since the device was created.
 void PortDeviceCounters(IDirect3DDevice9* device, uint64_t& drawCalls, uint64_t& triangles);
+// OpenGL draw calls since the device was created: draws that differ only in
+// their world transform become one instanced draw.
+uint64_t PortDeviceGLDrawCalls(IDirect3DDevice9* device);
+// For tests: the device merges such draws (the default) or draws each alone.
+void PortDeviceSetBatching(IDirect3DDevice9* device, bool enabled);
+// For tests: whether devices made (or reset) from now on may use their
+// window's own framebuffer as the back buffer (the default), and whether a
+// device does.
+void PortAllowWindowFramebuffer(bool allowed);
+bool PortWindowFramebufferAllowed();
+bool PortDeviceDrawsIntoWindow(IDirect3DDevice9* device);
 // Buffer unlocks that sent data to OpenGL, and the bytes they sent, since
 // the device was created.
 void PortDeviceBufferUploads(IDirect3DDevice9* device, uint64_t& uploads, uint64_t& bytes);

@@ -174,6 +174,7 @@ void PortDevice::SetupVertexAttributes(DWORD fvf, GLuint buffer, UINT offset, UI
         glVertexAttribPointer(index, size, type, normalized, static_cast<GLsizei>(stride),
                               reinterpret_cast<const void*>(static_cast<uintptr_t>(at)));
         wanted |= 1u << index;
+        m_instancePointers &= ~(1u << index);
         at += bytes;
     };
     switch (fvf & D3DFVF_POSITION_MASK) {
@@ -205,17 +206,43 @@ void PortDevice::SetupVertexAttributes(DWORD fvf, GLuint buffer, UINT offset, UI
         }
         pointer(PORT_ATTRIB_TEXCOORD0 + i, size, GL_FLOAT, GL_FALSE, static_cast<UINT>(size) * 4);
     }
-    const uint32_t changed = wanted ^ m_enabledAttribs;
-    for (GLuint i = 0; i < PORT_ATTRIB_COUNT; ++i) {
-        if (!(changed & (1u << i))) continue;
-        if (wanted & (1u << i)) glEnableVertexAttribArray(i);
-        else glDisableVertexAttribArray(i);
-    }
-    m_enabledAttribs = wanted;
+    m_vertexAttribs = wanted;  // enabled by SyncAttributes
     m_attribFvf = fvf;
     m_attribBuffer = buffer;
     m_attribOffset = offset;
     m_attribStride = stride;
+}
+
+void PortDevice::SyncAttributes(uint32_t instanceMask, const int* instanceLocations) {
+    const uint32_t enabled = m_vertexAttribs | instanceMask;
+    if (enabled == m_enabledAttribs && instanceMask == m_divisors && (m_instancePointers & instanceMask) == instanceMask)
+        return;
+    // Entries of merged draws: one value per instance, read from the
+    // instance buffer (draws start at their first entry).
+    if (instanceMask & ~m_instancePointers) {
+        EnsureInstanceBuffer();
+        BindArrayBuffer(m_instanceBuffer);
+        for (int k = 0; k < PORT_INSTANCE_VEC4S; ++k) {
+            const int location = instanceLocations[k];
+            if (location < 0 || (m_instancePointers & (1u << location))) continue;
+            glVertexAttribPointer(static_cast<GLuint>(location), 4, GL_FLOAT, GL_FALSE, PORT_INSTANCE_VEC4S * 16,
+                                  reinterpret_cast<const void*>(static_cast<uintptr_t>(k) * 16));
+            m_instancePointers |= 1u << location;
+        }
+        // The vertex pointers of this buffer binding are set already; the
+        // array binding itself is only a cache of what was bound last.
+    }
+    const uint32_t divisorChanged = instanceMask ^ m_divisors;
+    const uint32_t enableChanged = enabled ^ m_enabledAttribs;
+    for (GLuint i = 0; i < 16; ++i) {
+        if (divisorChanged & (1u << i)) glVertexAttribDivisor(i, (instanceMask & (1u << i)) ? 1 : 0);
+        if (enableChanged & (1u << i)) {
+            if (enabled & (1u << i)) glEnableVertexAttribArray(i);
+            else glDisableVertexAttribArray(i);
+        }
+    }
+    m_divisors = instanceMask;
+    m_enabledAttribs = enabled;
 }
 
 void PortDevice::ForgetGLState() {
@@ -230,7 +257,10 @@ void PortDevice::ForgetGLState() {
     m_attribFvf = 0xFFFFFFFF;
     glBindBuffer(GL_ARRAY_BUFFER, 0);
     glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
-    m_enabledAttribs = 0;
-    for (GLuint i = 0; i < PORT_ATTRIB_COUNT; ++i) glDisableVertexAttribArray(i);
+    m_enabledAttribs = m_vertexAttribs = m_instancePointers = m_divisors = 0;
+    for (GLuint i = 0; i < 16; ++i) {
+        glDisableVertexAttribArray(i);
+        glVertexAttribDivisor(i, 0);
+    }
     for (GLuint i = 0; i < 8; ++i) glBindSampler(i, m_samplers[i]);
 }

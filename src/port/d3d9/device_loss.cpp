@@ -61,10 +61,13 @@ HRESULT PortDevice::CreateSwapChainResources() {
     if (p.MultiSampleType == D3DMULTISAMPLE_NONMASKABLE) m_samples = gl.colorSampleCounts[p.MultiSampleQuality];
     else if (p.MultiSampleType >= D3DMULTISAMPLE_2_SAMPLES) m_samples = static_cast<int>(p.MultiSampleType);
 
+    // Single-sampled, the back buffer is the window's own framebuffer when it
+    // fits: no copy at Present.
+    m_windowFramebuffer = WindowFramebufferFits();
     m_backBuffer = new PortSurface(this, PortSurface::Kind::BackBuffer, p.BackBufferWidth, p.BackBufferHeight,
                                    p.BackBufferFormat, D3DPOOL_DEFAULT, D3DUSAGE_RENDERTARGET,
                                    static_cast<D3DMULTISAMPLE_TYPE>(m_samples), this);
-    if (!m_backBuffer->CreateStorage()) {
+    if (!m_windowFramebuffer && !m_backBuffer->CreateStorage()) {
         PortLog(PortLogLevel::Warning, "back buffer could not be created");
         return D3DERR_OUTOFVIDEOMEMORY;
     }
@@ -72,13 +75,13 @@ HRESULT PortDevice::CreateSwapChainResources() {
         m_autoDepth = new PortSurface(this, PortSurface::Kind::DepthStencil, p.BackBufferWidth, p.BackBufferHeight,
                                       p.AutoDepthStencilFormat, D3DPOOL_DEFAULT, D3DUSAGE_DEPTHSTENCIL,
                                       static_cast<D3DMULTISAMPLE_TYPE>(m_samples), this);
-        if (!m_autoDepth->CreateStorage()) {
+        if (!m_windowFramebuffer && !m_autoDepth->CreateStorage()) {
             PortLog(PortLogLevel::Warning, "depth buffer could not be created");
             return D3DERR_OUTOFVIDEOMEMORY;
         }
     }
-    // A single-sample copy of the presented image: resolves multisampling and
-    // keeps the last frame for the screenshot.
+    // A single-sample image for the screenshot, which multisampled frames
+    // are also resolved into when they cannot be resolved into the window.
     if (m_samples > 0 || !PortRun().screenshot.empty()) {
         glGenRenderbuffers(1, &m_resolveColor);
         glBindRenderbuffer(GL_RENDERBUFFER, m_resolveColor);
@@ -108,6 +111,8 @@ HRESULT PortDevice::CreateSwapChainResources() {
 void PortDevice::DestroySwapChainResources() {
     if (!m_context) return;
     Activate();
+    m_windowFramebuffer = false;
+    m_captured = false;
     for (FboEntry& e : m_fbos) glDeleteFramebuffers(1, &e.fbo);
     m_fbos.clear();
     delete m_backBuffer;
@@ -185,8 +190,7 @@ void PortDevice::WindowDestroying() {
     // The context itself does not belong to the window: any surface of the
     // same configuration can carry it, so resources released later still
     // have a context to delete their objects in.
-    m_fallbackWindow = SDL_CreateWindow("", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, 1, 1,
-                                        SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
+    m_fallbackWindow = PortCreateGLWindow("", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, 1, 1, SDL_WINDOW_HIDDEN);
     if (m_fallbackWindow && SDL_GL_MakeCurrent(m_fallbackWindow, m_context) == 0) {
         m_sdlWindow = m_fallbackWindow;
         g_current = this;

@@ -131,6 +131,7 @@ HRESULT PortDevice::CreateQuery(D3DQUERYTYPE type, IDirect3DQuery9** query) {
 }
 
 void PortDevice::TextureDestroyed(PortTexture* texture) {
+    if (m_batchCount && MakeCurrent()) FlushBatch();  // waiting draws may sample it
     for (int i = 0; i < 21; ++i) {
         if (m_textures[i] == texture) {
             m_textures[i] = nullptr;
@@ -143,6 +144,7 @@ void PortDevice::TextureDestroyed(PortTexture* texture) {
 }
 
 void PortDevice::BufferDestroyed(GLuint name) {
+    if (m_batchCount && MakeCurrent()) FlushBatch();  // waiting draws may read it
     for (Stream& s : m_streams)
         if (s.buffer && s.buffer->Name() == name) s = Stream{};
     if (m_indices && m_indices->Name() == name) m_indices = nullptr;

@@ -104,11 +104,15 @@ void PortDevice::ResetStates() {
 HRESULT PortDevice::SetTransform(D3DTRANSFORMSTATETYPE state, const D3DMATRIX* matrix) {
     if (!matrix) return D3DERR_INVALIDCALL;
     const DWORD s = static_cast<DWORD>(state);
+    // Cameras set their view and projection every frame: unchanged ones
+    // send nothing again (lights are lit in camera space and follow the view).
     if (s == D3DTS_VIEW) {
+        if (std::memcmp(&m_view, matrix, sizeof(D3DMATRIX)) == 0) return D3D_OK;
         m_view = *matrix;
         BumpGeneration(PORT_UG_TRANSFORM);
-        BumpGeneration(PORT_UG_LIGHTS);  // lights are lit in camera space
+        BumpGeneration(PORT_UG_LIGHTS);
     } else if (s == D3DTS_PROJECTION) {
+        if (std::memcmp(&m_proj, matrix, sizeof(D3DMATRIX)) == 0) return D3D_OK;
         m_proj = *matrix;
         BumpGeneration(PORT_UG_TRANSFORM);
     } else if (s >= D3DTS_TEXTURE0 && s <= D3DTS_TEXTURE7) {
@@ -148,6 +152,7 @@ HRESULT PortDevice::SetViewport(const D3DVIEWPORT9* vp) {
         static_cast<uint64_t>(vp->Y) + vp->Height > target->Height())
         return D3DERR_INVALIDCALL;
     if (!(vp->MinZ >= 0.0f && vp->MinZ <= 1.0f && vp->MaxZ >= 0.0f && vp->MaxZ <= 1.0f)) return D3DERR_INVALIDCALL;
+    if (std::memcmp(&m_viewport, vp, sizeof(D3DVIEWPORT9)) == 0) return D3D_OK;
     m_viewport = *vp;
     m_dirty |= DIRTY_VIEWPORT;
     BumpGeneration(PORT_UG_SCREEN);
@@ -186,6 +191,8 @@ HRESULT PortDevice::SetLight(DWORD index, const D3DLIGHT9* light) {
     if (light->Type == D3DLIGHT_SPOT && (light->Theta < 0.0f || light->Phi < 0.0f || light->Theta > light->Phi))
         return D3DERR_INVALIDCALL;
     LightSlot& slot = m_lights[index];
+    // Light objects set their light every frame; the same light sends nothing.
+    if (std::memcmp(&slot.light, light, sizeof(D3DLIGHT9)) == 0) return D3D_OK;
     const bool typeChanged = slot.light.Type != light->Type;
     slot.light = *light;
     if (slot.enabled) {
@@ -376,6 +383,7 @@ HRESULT PortDevice::SetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWO
 
 HRESULT PortDevice::SetScissorRect(const RECT* rect) {
     if (!rect) return D3DERR_INVALIDCALL;
+    if (std::memcmp(&m_scissor, rect, sizeof(RECT)) == 0) return D3D_OK;
     m_scissor = *rect;
     m_dirty |= DIRTY_SCISSOR;
     return D3D_OK;

@@ -1,6 +1,8 @@
 // Render targets, depth-stencil surfaces and the framebuffer objects behind them.
 #include "port/d3d9/device.h"
 
+#include <cstring>
+
 #include "port/d3d9/device_helpers.h"
 #include "port/win32/portlog.h"
 
@@ -20,6 +22,13 @@ HRESULT PortDevice::SetRenderTarget(DWORD index, IDirect3DSurface9* target) {
     auto* s = static_cast<PortSurface*>(target);
     if (!s) return D3DERR_INVALIDCALL;
     if (!IsColorTarget(s)) return D3DERR_INVALIDCALL;
+    // The same target again, with the whole of it as viewport and scissor
+    // already (cameras set theirs every frame), changes nothing.
+    const D3DVIEWPORT9 whole{0, 0, s->Width(), s->Height(), 0.0f, 1.0f};
+    if (s == m_renderTarget && std::memcmp(&m_viewport, &whole, sizeof(whole)) == 0 && m_scissor.left == 0 &&
+        m_scissor.top == 0 && m_scissor.right == static_cast<LONG>(s->Width()) &&
+        m_scissor.bottom == static_cast<LONG>(s->Height()))
+        return D3D_OK;
     m_renderTarget = s;
     // A new target resets the viewport and scissor rectangle to the whole target.
     m_viewport = D3DVIEWPORT9{0, 0, s->Width(), s->Height(), 0.0f, 1.0f};
@@ -60,6 +69,7 @@ HRESULT PortDevice::GetDepthStencilSurface(IDirect3DSurface9** surface) {
 }
 
 void PortDevice::SurfaceDestroyed(PortSurface* surface) {
+    if (m_batchCount && MakeCurrent()) FlushBatch();  // waiting draws may target it
     if (m_boundColor == surface) m_boundColor = nullptr;
     for (size_t i = 0; i < m_fbos.size();) {
         if (m_fbos[i].color == surface || m_fbos[i].depth == surface) {
@@ -81,6 +91,13 @@ void PortDevice::SurfaceDestroyed(PortSurface* surface) {
 }
 
 GLuint PortDevice::FramebufferFor(PortSurface* color, PortSurface* depth, bool& depthAttached) {
+    if (m_windowFramebuffer && (color == m_backBuffer || (depth && depth == m_autoDepth))) {
+        if (color == m_backBuffer && (!depth || depth == m_autoDepth)) {
+            depthAttached = depth != nullptr;
+            return 0;  // the window's own framebuffer
+        }
+        LeaveWindowFramebuffer();
+    }
     for (const FboEntry& e : m_fbos) {
         if (e.color == color && e.depth == depth) {
             depthAttached = e.depthAttached;

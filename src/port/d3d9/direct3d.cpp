@@ -51,6 +51,11 @@ void PortReadGLCaps(PortGLCaps& caps) {
         std::sort(out.begin(), out.end());
         return out;
     };
+    caps.baseInstance = epoxy_gl_version() >= 42 || epoxy_has_gl_extension("GL_ARB_base_instance");
+    glGetIntegerv(GL_MAX_UNIFORM_BLOCK_SIZE, &caps.maxUniformBlockSize);
+    glGetIntegerv(GL_UNIFORM_BUFFER_OFFSET_ALIGNMENT, &caps.uniformBufferAlignment);
+    if (caps.maxUniformBlockSize < 16384) caps.maxUniformBlockSize = 16384;   // the OpenGL 3.3 minimum
+    if (caps.uniformBufferAlignment < 1) caps.uniformBufferAlignment = 256;
     caps.colorSampleCounts = counts(GL_RGBA8);
     caps.depthSampleCounts = counts(GL_DEPTH24_STENCIL8);
     while (glGetError() != GL_NO_ERROR) {
@@ -63,7 +68,7 @@ const PortGLCaps& PortGetGLCaps() {
     if (probed) return caps;
     probed = true;
     if (!PortEnsureVideo()) return caps;
-    SDL_Window* window = SDL_CreateWindow("probe", 0, 0, 16, 16, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
+    SDL_Window* window = PortCreateGLWindow("probe", 0, 0, 16, 16, SDL_WINDOW_HIDDEN);
     if (!window) {
         PortLog(PortLogLevel::Error, std::string("OpenGL probe window failed: ") + SDL_GetError());
         return caps;

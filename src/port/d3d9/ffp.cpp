@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "port/d3d9/d3d9types.h"
+#include "port/d3d9/glcaps.h"
 
 namespace {
 
@@ -86,6 +87,40 @@ std::string Op(int op, const std::string& a0, const std::string& a1, const std::
 
 }  // namespace
 
+int PortInstanceCapacity() {
+    const int capacity = PortGetGLCaps().maxUniformBlockSize / (PORT_INSTANCE_VEC4S * 16);
+    return capacity < 1 ? 1 : capacity > 256 ? 256 : capacity;
+}
+
+bool PortInstanceAttributes(const PortFfpKey& k, int locations[PORT_INSTANCE_VEC4S]) {
+    for (int i = 0; i < PORT_INSTANCE_VEC4S; ++i) locations[i] = -1;
+    if (k.posType == 1 || !PortGetGLCaps().baseInstance) return false;
+    // What the generated code reads: the camera-space position for fog,
+    // local lights, a local viewer's highlights and scaled points; normals
+    // only when lit.
+    const bool eye = k.fogMode == 1 || k.fogMode == 2 || k.pointScale ||
+                     (k.lighting && (k.pointLights || k.spotLights || (k.specular && k.localViewer)));
+    const bool normals = k.lighting && k.hasNormal;
+    uint32_t used = 1u << PORT_ATTRIB_POSITION;
+    if (k.hasNormal) used |= 1u << PORT_ATTRIB_NORMAL;
+    if (k.hasPSize) used |= 1u << PORT_ATTRIB_PSIZE;
+    if (k.hasDiffuse) used |= 1u << PORT_ATTRIB_DIFFUSE;
+    if (k.hasSpecular) used |= 1u << PORT_ATTRIB_SPECULAR;
+    for (int i = 0; i < k.texCoordCount; ++i) used |= 1u << (PORT_ATTRIB_TEXCOORD0 + i);
+    int next = 15;  // every OpenGL 3.3 implementation has 16 attribute locations
+    auto take = [&](int first, int count) {
+        for (int i = first; i < first + count; ++i) {
+            while (next >= 0 && (used & (1u << next))) --next;
+            if (next < 0) return false;
+            locations[i] = next--;
+        }
+        return true;
+    };
+    if (take(0, 4) && (!eye || take(4, 4)) && (!normals || take(8, 3))) return true;
+    for (int i = 0; i < PORT_INSTANCE_VEC4S; ++i) locations[i] = -1;
+    return false;
+}
+
 void PortFfpSources(const PortFfpKey& k, std::string& vertexOut, std::string& fragmentOut) {
     const bool rhw = k.posType == 1;
     const int lights = k.dirLights + k.pointLights + k.spotLights;
@@ -99,7 +134,17 @@ void PortFfpSources(const PortFfpKey& k, std::string& vertexOut, std::string& fr
     if (k.hasSpecular) vs << "layout(location = 4) in vec4 a_specular;\n";
     for (int i = 0; i < k.texCoordCount; ++i)
         vs << "layout(location = " << (5 + i) << ") in vec4 a_tex" << i << ";\n";
-    vs << "uniform mat4 u_wvp;\nuniform mat4 u_wv;\nuniform mat3 u_nrm;\n";
+    int instance[PORT_INSTANCE_VEC4S];
+    const bool attributes = PortInstanceAttributes(k, instance);
+    if (rhw) {
+        vs << "uniform mat4 u_wvp;\nuniform mat4 u_wv;\nuniform mat3 u_nrm;\n";
+    } else if (attributes) {
+        for (int i = 0; i < PORT_INSTANCE_VEC4S; ++i)
+            if (instance[i] >= 0) vs << "layout(location = " << instance[i] << ") in vec4 i_entry" << i << ";\n";
+    } else {
+        vs << "layout(std140) uniform PortInstances {\n  vec4 u_instance[" << PortInstanceCapacity() * PORT_INSTANCE_VEC4S
+           << "];\n};\n";
+    }
     vs << "uniform vec4 u_screen;\n";  // x, y: pixel-centre offset; z: y sign
     vs << "uniform vec4 u_viewportRect;\n";
     vs << "uniform vec4 u_fog;\nuniform vec4 u_point;\nuniform vec3 u_pointScale;\n";
@@ -118,6 +163,21 @@ void PortFfpSources(const PortFfpKey& k, std::string& vertexOut, std::string& fr
     }
     vs << "out float v_fog;\nout float v_eyeDepth;\n";
     vs << "void main() {\n";
+    if (!rhw) {
+        auto entry = [&](int i) {
+            return attributes ? "i_entry" + std::to_string(i) : "u_instance[inst + " + std::to_string(i) + "]";
+        };
+        if (!attributes) vs << "  int inst = gl_InstanceID * " << PORT_INSTANCE_VEC4S << ";\n";
+        vs << "  mat4 u_wvp = mat4(" << entry(0) << ", " << entry(1) << ", " << entry(2) << ", " << entry(3) << ");\n";
+        if (!attributes || instance[4] >= 0)
+            vs << "  mat4 u_wv = mat4(" << entry(4) << ", " << entry(5) << ", " << entry(6) << ", " << entry(7) << ");\n";
+        else
+            vs << "  mat4 u_wv = mat4(1.0);\n";  // not read
+        if (!attributes || instance[8] >= 0)
+            vs << "  mat3 u_nrm = mat3(" << entry(8) << ".xyz, " << entry(9) << ".xyz, " << entry(10) << ".xyz);\n";
+        else
+            vs << "  mat3 u_nrm = mat3(1.0);\n";
+    }
     vs << "  vec4 clip;\n  vec3 eye;\n";
     if (rhw) {
         vs << "  float w = a_position.w != 0.0 ? 1.0 / a_position.w : 1.0;\n";
@@ -362,6 +422,17 @@ bool PortBuildFfpProgram(const PortFfpKey& key, PortFfpProgram& out, std::string
     out.tfactor = loc("u_tfactor");
     out.stageConst = loc("u_stageConst");
     out.alphaRef = loc("u_alphaRef");
+    if (key.posType != 1) {
+        out.instanced = true;
+        if (PortInstanceAttributes(key, out.instanceLocation)) {
+            for (int location : out.instanceLocation)
+                if (location >= 0) out.instanceMask = static_cast<uint16_t>(out.instanceMask | (1u << location));
+        } else {
+            out.instanceBlock = true;
+            const GLuint block = glGetUniformBlockIndex(program, "PortInstances");
+            if (block != GL_INVALID_INDEX) glUniformBlockBinding(program, block, PORT_INSTANCE_BINDING);
+        }
+    }
     glUseProgram(program);
     for (int i = 0; i < 8; ++i) {
         std::string name = "u_tex" + std::to_string(i);

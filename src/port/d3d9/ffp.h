@@ -44,6 +44,25 @@ struct PortFfpKeyHash {
     }
 };
 
+// The transforms of vertices that are not pre-transformed come from a uniform
+// block with one entry per draw, so that draws differing only in their world
+// transform can be merged into one instanced draw. An entry is eleven vec4:
+// world-view-projection (four columns), world-view (four columns) and the
+// normal matrix (three columns).
+constexpr int PORT_INSTANCE_VEC4S = 11;
+constexpr unsigned PORT_INSTANCE_BINDING = 0;
+// Entries one merged draw holds: as many as the driver's largest uniform
+// block allows, at most 256.
+int PortInstanceCapacity();
+// Where a key's program reads the entries. Vertex attributes with one value
+// per instance are fetched once per instance; a uniform block indexed by the
+// instance number is read per vertex, so it serves only programs whose vertex
+// attributes leave too few locations free (or drivers without instanced draws
+// that start at a given instance). locations[k] is the attribute location of
+// the k-th vec4 of an entry, -1 when the program does not read it. False:
+// the uniform block.
+bool PortInstanceAttributes(const PortFfpKey& key, int locations[PORT_INSTANCE_VEC4S]);
+
 enum PortUniformGroup { PORT_UG_TRANSFORM, PORT_UG_LIGHTS, PORT_UG_MATERIAL, PORT_UG_MISC, PORT_UG_SCREEN, PORT_UG_COUNT };
 
 struct PortFfpProgram {
@@ -55,6 +74,10 @@ struct PortFfpProgram {
           lightSpot = -1;
     GLint fog = -1, fogColor = -1, point = -1, pointScale = -1;
     GLint tfactor = -1, stageConst = -1, alphaRef = -1;
+    bool instanced = false;        // transforms come from instance entries
+    bool instanceBlock = false;    // ... read from the uniform block, else attributes
+    uint16_t instanceMask = 0;     // attribute locations of the entries
+    int instanceLocation[PORT_INSTANCE_VEC4S] = {};
     uint64_t generation[PORT_UG_COUNT] = {};
 };
 

@@ -16,6 +16,9 @@ struct PortGLCaps {
     bool clipControl = false;
     bool s3tc = false;
     bool mirrorClamp = false;
+    int maxUniformBlockSize = 16384;     // bytes
+    int uniformBufferAlignment = 256;    // offsets of bound uniform-buffer ranges
+    bool baseInstance = false;           // instanced draws with a first instance
 };
 
 const PortGLCaps& PortGetGLCaps();

@@ -86,11 +86,13 @@ HRESULT PortBufferCore::Lock(UINT offset, UINT size, void** data, DWORD flags) {
         }
     }
     ++m_locks;
+    ++m_version;
     *data = m_data.data() + offset;
     return D3D_OK;
 }
 
 HRESULT PortBufferCore::Unlock() {
+    ++m_version;
     if (m_locks == 0) return D3D_OK;
     if (--m_locks > 0) return D3D_OK;
     if (m_dirtyEnd > m_dirtyBegin && m_name) {
@@ -200,6 +202,13 @@ void PortIndexBuffer::OnUploaded(UINT begin, UINT end) {
 }
 
 void PortIndexBuffer::Range(UINT first, UINT count, uint32_t& lowest, uint32_t& highest) const {
+    for (const CachedRange& r : m_ranges) {
+        if (r.valid && r.first == first && r.count == count && r.version == m_version) {
+            lowest = r.lowest;
+            highest = r.highest;
+            return;
+        }
+    }
     lowest = 0xFFFFFFFFu;
     highest = 0;
     UINT i = first;
@@ -217,6 +226,8 @@ void PortIndexBuffer::Range(UINT first, UINT count, uint32_t& lowest, uint32_t& 
         }
     }
     if (count == 0) lowest = 0;
+    CachedRange& slot = m_ranges[m_nextRange++ % 8];
+    slot = CachedRange{first, count, m_version, lowest, highest, true};
 }
 
 // ---------------------------------------------------------------------------

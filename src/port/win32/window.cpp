@@ -1,4 +1,6 @@
 // Windows and the message loop over SDL.
+#include <malloc.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <deque>
@@ -226,7 +228,7 @@ BOOL CWnd::CreateEx(DWORD exStyle, LPCWSTR, LPCWSTR windowName, DWORD style, con
     const int width = std::max<LONG>(1, rect.right - rect.left);
     const int height = std::max<LONG>(1, rect.bottom - rect.top);
     std::wstring title = windowName ? windowName : L"";
-    SDL_Window* sdl = SDL_CreateWindow(PortToUtf8(title).c_str(), rect.left, rect.top, width, height, flags);
+    SDL_Window* sdl = PortCreateGLWindow(PortToUtf8(title).c_str(), rect.left, rect.top, width, height, flags);
     if (!sdl) {
         PortLog(PortLogLevel::Warning, std::string("window creation failed: ") + SDL_GetError());
         return FALSE;
@@ -529,6 +531,12 @@ CWinApp* AfxGetApp() { return g_app; }
 CWnd* AfxGetMainWnd() { return g_app ? g_app->m_pMainWnd : nullptr; }
 
 int AfxWinMain(int argc, char** argv) {
+    // Every frame the OpenGL driver allocates and frees megabytes (a software
+    // rasteriser bins the whole frame's triangles). Returned to the system at
+    // once, that memory comes back as fresh pages to be faulted in on the
+    // next frame, which cost a third of a busy frame; kept, it is reused.
+    mallopt(M_MMAP_THRESHOLD, 64 << 20);
+    mallopt(M_TRIM_THRESHOLD, 256 << 20);
     CWinApp* app = g_app;
     if (!app) {
         PortLog(PortLogLevel::Error, "no application object");
@@ -585,21 +593,39 @@ bool PortEnsureVideo() {
         failed = true;
         return false;
     }
-    // Every window can carry the device's OpenGL 3.3 core context. The device
-    // draws into its own framebuffers, so the window needs neither depth nor
-    // multisampling.
+    // Every window can carry the device's OpenGL 3.3 core context. A
+    // single-sampled device draws straight into the window when its buffers
+    // match the back buffer's (eight-bit colour and alpha, 24-bit depth and
+    // 8-bit stencil, the default D24S8); the alpha is kept, not shown.
+    // Multisampled devices draw into framebuffers of their own.
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 0);
-    SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 0);
+    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24);
+    SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 8);
     SDL_GL_SetAttribute(SDL_GL_MULTISAMPLEBUFFERS, 0);
     SDL_GL_SetAttribute(SDL_GL_MULTISAMPLESAMPLES, 0);
     SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
     SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
     SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, 8);
     return true;
+}
+
+SDL_Window* PortCreateGLWindow(const char* title, int x, int y, int width, int height, Uint32 flags) {
+    SDL_Window* window = SDL_CreateWindow(title, x, y, width, height, flags | SDL_WINDOW_OPENGL);
+    int depth = 0;
+    if (window || SDL_GL_GetAttribute(SDL_GL_DEPTH_SIZE, &depth) != 0 || depth == 0) return window;
+    // No configuration with those buffers: plain colour, as every window
+    // from now on (their contexts must fit each other); devices then draw
+    // into framebuffers of their own.
+    PortLog(PortLogLevel::Info, std::string("no window with depth and alpha buffers (") + SDL_GetError() +
+                                    "); drawing through off-screen buffers");
+    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 0);
+    SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 0);
+    SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, 0);
+    return SDL_CreateWindow(title, x, y, width, height, flags | SDL_WINDOW_OPENGL);
 }
 
 // ---------------------------------------------------------------------------

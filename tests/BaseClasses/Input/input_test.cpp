@@ -131,4 +131,19 @@ TEST_F(PickTest, ObjectsWithoutRadiusAreNeverPickedAndBoxBoundObjectsUseTheirBox
     EXPECT_EQ(C_BaseInput::PickObject({bar}, origin, ahead), nullptr);
     bar->SphereBound = false;
     EXPECT_EQ(C_BaseInput::PickObject({bar}, origin, ahead), bar);
+
+    // Near a corner of a box: rays just inside and just outside it, both
+    // inside the sphere around the box, are told apart by the box; a ray
+    // far away misses.
+    TestObject* cube = Object(L"cube", 0, 0, 10, 1);
+    cube->SphereBound = false;
+    cube->BoxMinOffset = D3DXVECTOR3(-1, -1, -1);
+    cube->BoxMaxOffset = D3DXVECTOR3(1, 1, 1);
+    EXPECT_EQ(C_BaseInput::PickObject({cube}, D3DXVECTOR3(0.99f, 0.99f, 0), ahead), cube);
+    EXPECT_EQ(C_BaseInput::PickObject({cube}, D3DXVECTOR3(1.01f, 1.01f, 0), ahead), nullptr);
+    EXPECT_EQ(C_BaseInput::PickObject({cube}, D3DXVECTOR3(1.5f, 1.5f, 0), ahead), nullptr);
+    EXPECT_EQ(C_BaseInput::PickObject({cube}, D3DXVECTOR3(40, 0, 0), ahead), nullptr);
+    // Towards the corner from the side.
+    const D3DXVECTOR3 slant(1.0f, 1.0f, 10.0f);
+    EXPECT_EQ(C_BaseInput::PickObject({cube}, D3DXVECTOR3(0, 0, 0), slant), cube);
 }

@@ -247,6 +247,29 @@ TEST_F(PositionTest, BoxFollowsThePlacementAndAMissingMeshIsReported)
     ExpectNear(object->GetBoxMin(), 8.0f, -2.0f, -4.0f, 1e-3f);
     ExpectNear(object->GetBoxMax(), 12.0f, 2.0f, 4.0f, 1e-3f);
 
+    // Asked again after every kind of move, the box follows: the setters,
+    // the matrix written directly (as motion programs do) and a tied
+    // parent's move.
+    C_PositionObject::SetPositionX(C_BaseObject::ToID(object), 20.0);
+    ExpectNear(object->GetBoxMin(), 18.0f, -2.0f, -4.0f, 1e-3f);
+    ExpectNear(object->GetBoxMax(), 22.0f, 2.0f, 4.0f, 1e-3f);
+    C_PositionObject::SetPositionB(C_BaseObject::ToID(object), 0.0);
+    ExpectNear(object->GetBoxMin(), 16.0f, -2.0f, -2.0f, 1e-3f);
+    D3DXMatrixTranslation(&object->World, 0.0f, 5.0f, 0.0f);
+    ExpectNear(object->GetBoxMin(), -2.0f, 4.0f, -1.0f, 1e-3f);
+    ExpectNear(object->GetBoxMax(), 2.0f, 6.0f, 1.0f, 1e-3f);
+    Text(L"PT_Zero = 0; 0; 0;");
+    C_TiedPositionObject* parent = Tied(L"parent", L"C_D3DXMESH9_BOX; PT_Long; PT_Zero;");
+    C_TiedPositionObject* child = Tied(L"child", L"C_D3DXMESH9_BOX; PT_Long; PT_Zero; ; 1; parent");
+    parent->Update();
+    child->Update();
+    ExpectNear(child->GetBoxMax(), 2.0f, 1.0f, 1.0f, 1e-3f);
+    C_PositionObject::SetPositionZ(C_BaseObject::ToID(parent), 7.0);
+    parent->Update();
+    child->Update();
+    ExpectNear(child->GetBoxMin(), -2.0f, -1.0f, 6.0f, 1e-3f);
+    ExpectNear(child->GetBoxMax(), 2.0f, 1.0f, 8.0f, 1e-3f);
+
     C_PositionObject* broken = Positioned(L"b", L"C_NoSuchMesh; PT_Long; PT_P;");
     EXPECT_EQ(broken->Mesh, nullptr);
     EXPECT_TRUE(Logged(L"Не создан объект класса: C_NoSuchMesh"));
