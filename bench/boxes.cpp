@@ -12,6 +12,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "tarnwick_run.h"
+
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -95,12 +97,7 @@ bool MakeProgramFolder(const fs::path& folder, int boxes, int samples)
     return true;
 }
 
-double Number(const std::string& json, const std::string& key)
-{
-    const std::regex pattern("\"" + key + "\": ([-0-9.]+)");
-    std::smatch match;
-    return std::regex_search(json, match, pattern) ? std::stod(match[1]) : -1.0;
-}
+using benchrun::Number;
 
 // Arguments: boxes, samples.
 void TarnwickBoxes(benchmark::State& state)
@@ -112,19 +109,13 @@ void TarnwickBoxes(benchmark::State& state)
         state.SkipWithError("Tarnwick is not built next to this benchmark");
         return;
     }
-    const fs::path stats = folder / "stats.json";
     const int frames = boxes >= 10000 ? 80 : 200;
     for (auto _ : state) {
-        const std::string command = "cd '" + folder.string() + "' && SDL_VIDEODRIVER=offscreen TARNWICK_FRAMES=" +
-                                    std::to_string(frames) + " TARNWICK_STATS='" + stats.string() +
-                                    "' ./Tarnwick > out.txt 2>&1";
-        const int status = std::system(command.c_str());
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::string json;
+        if (!benchrun::RunTarnwick(folder, frames, "", "", json)) {
             state.SkipWithError("Tarnwick did not finish the run");
             break;
         }
-        std::ifstream in(stats);
-        const std::string json((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         const double median = Number(json, "median");
         state.SetIterationTime(median / 1000.0);
         state.counters["frame_ms_median"] = median;

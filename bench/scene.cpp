@@ -9,6 +9,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "tarnwick_run.h"
+
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -102,12 +104,7 @@ fs::path MakeProgramFolder()
     return folder;
 }
 
-double Number(const std::string& json, const std::string& key)
-{
-    const std::regex pattern("\"" + key + "\": ([-0-9.]+)");
-    std::smatch match;
-    return std::regex_search(json, match, pattern) ? std::stod(match[1]) : -1.0;
-}
+using benchrun::Number;
 
 // Tarnwick runs the scene for the given number of frames; its statistics
 // become the counters.
@@ -120,20 +117,13 @@ void TarnwickScene(benchmark::State& state)
     }
     const fs::path folder = MakeProgramFolder();
     fs::copy_file(program, folder / "Tarnwick", fs::copy_options::overwrite_existing);
-    const fs::path stats = folder / "stats.json";
     const int frames = static_cast<int>(state.range(0));
     for (auto _ : state) {
-        const std::string command = "cd '" + folder.string() + "' && SDL_VIDEODRIVER=offscreen TARNWICK_FRAMES=" +
-                                    std::to_string(frames) + " TARNWICK_STATS='" + stats.string() +
-                                    "' TARNWICK_SCREENSHOT='" + (folder / "shot.png").string() +
-                                    "' ./Tarnwick > out.txt 2>&1";
-        const int status = std::system(command.c_str());
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::string json;
+        if (!benchrun::RunTarnwick(folder, frames, benchrun::Screenshot(folder), "", json)) {
             state.SkipWithError("Tarnwick did not finish the run");
             break;
         }
-        std::ifstream in(stats);
-        const std::string json((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         const double mean = Number(json, "mean");
         state.SetIterationTime(mean / 1000.0);
         state.counters["frame_ms_mean"] = mean;

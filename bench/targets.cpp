@@ -11,6 +11,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "tarnwick_run.h"
+
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -33,12 +35,7 @@ void Write(const fs::path& file, const std::string& bytes)
     std::ofstream(file, std::ios::binary) << bytes;
 }
 
-double Number(const std::string& json, const std::string& key)
-{
-    const std::regex pattern("\"" + key + "\": ([-0-9.]+)");
-    std::smatch match;
-    return std::regex_search(json, match, pattern) ? std::stod(match[1]) : -1.0;
-}
+using benchrun::Number;
 
 // The street: a wall in front of every second row hides much of what is
 // behind it from the walking camera; the orbit camera sees it from above.
@@ -125,20 +122,13 @@ void RunTarnwick(benchmark::State& state, const std::string& name, const std::st
         fs::copy_file(effect, folder / "effects" / "pulse.fx", fs::copy_options::overwrite_existing);
     }
     fs::copy_file(program, folder / "Tarnwick", fs::copy_options::overwrite_existing);
-    const fs::path stats = folder / "stats.json";
     const int frames = static_cast<int>(state.range(1));
     for (auto _ : state) {
-        const std::string command = "cd '" + folder.string() + "' && SDL_VIDEODRIVER=offscreen TARNWICK_FRAMES=" +
-                                    std::to_string(frames) + " TARNWICK_STEP_MS=16 TARNWICK_STATS='" + stats.string() +
-                                    "' TARNWICK_SCREENSHOT='" + (folder / "shot.png").string() +
-                                    "' ./Tarnwick > out.txt 2>&1";
-        const int status = std::system(command.c_str());
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::string json;
+        if (!benchrun::RunTarnwick(folder, frames, "TARNWICK_STEP_MS=16 " + benchrun::Screenshot(folder), "", json)) {
             state.SkipWithError("Tarnwick did not finish the run");
             break;
         }
-        std::ifstream in(stats);
-        const std::string json((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         const double mean = Number(json, "mean");
         state.SetIterationTime(mean / 1000.0);
         state.counters["frame_ms_mean"] = mean;

@@ -10,6 +10,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "tarnwick_run.h"
+
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -134,12 +136,7 @@ void RoamRebuildSixteenSections(benchmark::State& state)
 }
 BENCHMARK(RoamRebuildSixteenSections)->Unit(benchmark::kMillisecond);
 
-double Number(const std::string& json, const std::string& key)
-{
-    const std::regex pattern("\"" + key + "\": ([-0-9.]+)");
-    std::smatch match;
-    return std::regex_search(json, match, pattern) ? std::stod(match[1]) : -1.0;
-}
+using benchrun::Number;
 
 // The demo folder as the build leaves it (scene, generated map and grass,
 // Tarnwick) runs the terrain scene; the first frames load it.
@@ -153,20 +150,13 @@ void TarnwickTerrainScene(benchmark::State& state)
     const fs::path folder = fs::temp_directory_path() / ("tw_bench_terrain_demo_" + std::to_string(::getpid()));
     fs::remove_all(folder);
     fs::copy(demo, folder, fs::copy_options::recursive);
-    const fs::path stats = folder / "stats.json";
     const int frames = static_cast<int>(state.range(0));
     for (auto _ : state) {
-        const std::string command = "cd '" + folder.string() + "' && SDL_VIDEODRIVER=offscreen TARNWICK_FRAMES=" +
-                                    std::to_string(frames) + " TARNWICK_STATS='" + stats.string() +
-                                    "' TARNWICK_SCREENSHOT='" + (folder / "shot.png").string() +
-                                    "' ./Tarnwick 'modules\\Terrain.xml' > out.txt 2>&1";
-        const int status = std::system(command.c_str());
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::string json;
+        if (!benchrun::RunTarnwick(folder, frames, benchrun::Screenshot(folder), "'modules\\Terrain.xml'", json)) {
             state.SkipWithError("Tarnwick did not finish the run");
             break;
         }
-        std::ifstream in(stats);
-        const std::string json((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         const double median = Number(json, "median");
         state.SetIterationTime(median / 1000.0);
         state.counters["frame_ms_mean"] = Number(json, "mean");
