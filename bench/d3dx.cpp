@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_device.h"
 #include "../tests/port/d3d9/device_setup.h"
 #include "port/d3d9/d3d9.h"
 #include "port/d3dx9/d3dx9font.h"
@@ -56,28 +57,7 @@ std::string MakeXFile() {
     return s;
 }
 
-// One device on an off-screen window for the whole run.
-struct Device {
-    IDirect3D9* d3d = nullptr;
-    std::unique_ptr<CWnd> window;
-    IDirect3DDevice9* device = nullptr;
-    Device() {
-        setenv("SDL_VIDEODRIVER", "offscreen", 0);
-        d3d = Direct3DCreate9(D3D_SDK_VERSION);
-        if (!d3d) return;
-        window = std::make_unique<CWnd>();
-        RECT r{0, 0, 320, 240};
-        if (!window->CreateEx(0, L"", L"d3dx bench", WS_POPUP, r, nullptr, 0)) return;
-        D3DPRESENT_PARAMETERS p = WindowedParams(320, 240);
-        d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window->m_hWnd, D3DCREATE_HARDWARE_VERTEXPROCESSING, &p,
-                          &device);
-    }
-};
 
-Device& Dev() {
-    static Device d;
-    return d;
-}
 
 const std::string& XFile() {
     static const std::string file = MakeXFile();

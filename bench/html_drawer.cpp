@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "bench_device.h"
 #include "../tests/port/d3d9/device_setup.h"
 #include "Common/Environment.h"
 #include "Common/FilePath.h"
@@ -84,29 +85,13 @@ void BM_HtmlMarkupRead2KB(benchmark::State& state) {
 }
 BENCHMARK(BM_HtmlMarkupRead2KB)->Unit(benchmark::kMicrosecond);
 
-struct Device {
-    IDirect3D9* d3d = nullptr;
-    std::unique_ptr<CWnd> window;
-    IDirect3DDevice9* device = nullptr;
-    Device() {
-        setenv("SDL_VIDEODRIVER", "offscreen", 0);
-        d3d = Direct3DCreate9(D3D_SDK_VERSION);
-        if (!d3d) return;
-        window = std::make_unique<CWnd>();
-        RECT r{0, 0, 320, 240};
-        if (!window->CreateEx(0, L"", L"panel bench", WS_POPUP, r, nullptr, 0)) return;
-        D3DPRESENT_PARAMETERS p = WindowedParams(320, 240);
-        d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window->m_hWnd, D3DCREATE_HARDWARE_VERTEXPROCESSING, &p,
-                          &device);
-    }
-};
 
 void BM_HtmlPanelLoad512(benchmark::State& state) {
     // No text.ini and no log files: the program folder is the temporary one
     // and messages stay in memory.
     VORTALEX::OverrideProgramFolder(VORTALEX::PathToWide(std::filesystem::temp_directory_path()));
     logger::Logger::Activate(logger::Mock);
-    static Device device;
+    BenchDevice& device = Dev();
     if (!device.device) {
         state.SkipWithError("no device");
         return;
