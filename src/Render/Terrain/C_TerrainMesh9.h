@@ -10,10 +10,13 @@
 // around its own centre; the positioned object that holds it places it in
 // the world.
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <string>
 
 #include "Render/Resources/D3DXMESH9.h"
+#include "Render/Terrain/TerrainVertex.h"
 
 class C_TerrainMesh9 : public C_D3DXMESH9 {
 public:
@@ -69,3 +72,31 @@ public:
     static inline uint64_t NumVertices = 0;
     static inline uint64_t NumTriangles = 0;
 };
+
+// Writes a section's n × n vertices, around the section's centre, from a
+// height field that answers for any signed map sample (`CentredHeight` of the
+// 8- or 16-bit map); returns the distance of the farthest vertex from the
+// centre.
+template <class Height>
+float FillTerrainGrid(C_TerrainVertex* vertices, const C_TerrainMesh9::C_Layout& l, Height&& height)
+{
+    const uint32_t n = l.NumVerticesAxis;
+    const float last = static_cast<float>(n - 1);
+    const long originColumn = static_cast<long>(l.OriginColumn());
+    const long originRow = static_cast<long>(l.OriginRow());
+    float farthest = 0.0f;
+    for (uint32_t b = 0; b < n; ++b)
+        for (uint32_t a = 0; a < n; ++a) {
+            C_TerrainVertex& v = vertices[static_cast<std::size_t>(b) * n + a];
+            const long col = originColumn + static_cast<long>(a);
+            const long row = originRow + static_cast<long>(b);
+            v.x = (static_cast<float>(a) / last - 0.5f) * l.SliceSize;
+            v.y = (static_cast<float>(b) / last - 0.5f) * l.SliceSize;
+            v.z = l.HeightScale * height(col, row);
+            SampleNormal(height, col, row, l.HeightScale, l.CellSize, v.nx, v.ny, v.nz);
+            v.u = static_cast<float>(a) / last;
+            v.v = static_cast<float>(b) / last;
+            farthest = std::max(farthest, std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z));
+        }
+    return farthest;
+}

@@ -66,23 +66,7 @@ void C_TerrainSection2::FillVertices()
     void* data = nullptr;
     if (FAILED(Mesh->LockVertexBuffer(D3DLOCK_DISCARD, &data)) || !data) return;
     auto* vertices = static_cast<C_TerrainVertex*>(data);
-    const C_Layout& l = Layout;
-    const uint32_t n = l.NumVerticesAxis;
-    const float last = static_cast<float>(n - 1);
-    const long originColumn = static_cast<long>(l.OriginColumn());
-    const long originRow = static_cast<long>(l.OriginRow());
-    for (uint32_t b = 0; b < n; ++b)
-        for (uint32_t a = 0; a < n; ++a) {
-            C_TerrainVertex& v = vertices[static_cast<std::size_t>(b) * n + a];
-            const long col = originColumn + static_cast<long>(a);
-            const long row = originRow + static_cast<long>(b);
-            v.x = (static_cast<float>(a) / last - 0.5f) * l.SliceSize;
-            v.y = (static_cast<float>(b) / last - 0.5f) * l.SliceSize;
-            v.z = l.HeightScale * CentredHeight(col, row);
-            SampleNormal(&C_TerrainHeightMap::CentredHeight, col, row, l.HeightScale, l.CellSize, v.nx, v.ny, v.nz);
-            v.u = static_cast<float>(a) / last;
-            v.v = static_cast<float>(b) / last;
-        }
+    FillTerrainGrid(vertices, Layout, &C_TerrainHeightMap::CentredHeight);
     Mesh->UnlockVertexBuffer();
 }
 
