@@ -1,5 +1,8 @@
 #include "Common/XmlText.h"
 
+#include <climits>
+#include <cwctype>
+
 #include "Common/CodePage.h"
 
 namespace VORTALEX::xml {
@@ -84,6 +87,23 @@ int ElementNesting(std::string_view text, int limit, std::size_t& where)
         }
     }
     return deepest;
+}
+
+int ValueToInt(std::wstring_view text)
+{
+    std::size_t i = 0;
+    while (i < text.size() && std::iswspace(static_cast<wint_t>(text[i]))) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) negative = text[i++] == L'-';
+    long long value = 0;
+    for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
+        value = value * 10 + (text[i] - L'0');
+        if (value > static_cast<long long>(INT_MAX) + 1) break;
+    }
+    if (negative) value = -value;
+    if (value > INT_MAX) return INT_MAX;
+    if (value < INT_MIN) return INT_MIN;
+    return static_cast<int>(value);
 }
 
 }  // namespace VORTALEX::xml

@@ -27,4 +27,9 @@ std::string ToUtf8Document(std::string_view bytes);
 // the start tag that passed it.
 int ElementNesting(std::string_view text, int limit, std::size_t& where);
 
+// A settings value read as an integer the way _wtoi reads it (leading
+// blanks, a sign, digits up to the first other character; 0 when there are
+// none), with values beyond the int range clamped instead of wrapping.
+int ValueToInt(std::wstring_view text);
+
 }  // namespace VORTALEX::xml

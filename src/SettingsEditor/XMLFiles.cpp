@@ -292,20 +292,7 @@ std::wstring C_XMLSettings::GetParameter(const wchar_t* name)
 
 int C_XMLSettings::GetParameterInt(const wchar_t* name)
 {
-    const std::wstring text = GetParameter(name);
-    const wchar_t* p = text.c_str();
-    while (*p == L' ' || *p == L'\t' || *p == L'\r' || *p == L'\n') ++p;
-    bool negative = false;
-    if (*p == L'+' || *p == L'-') negative = *p++ == L'-';
-    long long value = 0;
-    for (; *p >= L'0' && *p <= L'9'; ++p) {
-        value = value * 10 + (*p - L'0');
-        if (value > static_cast<long long>(INT_MAX) + 1) break;
-    }
-    if (negative) value = -value;
-    if (value > INT_MAX) return INT_MAX;
-    if (value < INT_MIN) return INT_MIN;
-    return static_cast<int>(value);
+    return VORTALEX::xml::ValueToInt(GetParameter(name));
 }
 
 void C_XMLSettings::SetParameter(const wchar_t* name, const wchar_t* value)

@@ -11,6 +11,7 @@
 #include "Common/Environment.h"
 #include "Common/FilePath.h"
 #include "Common/StaleFiles.h"
+#include "Common/XmlText.h"
 #include "Logger/Logger.h"
 #include "Wrappers/XMLParser/impRapidXML.h"
 
@@ -139,22 +140,7 @@ std::wstring XMLSettings::GetParameter(const wchar_t* name) {
 }
 
 int XMLSettings::GetParameterInt(const wchar_t* name) {
-    // Leading blanks, a sign and digits, as _wtoi reads them; out-of-range
-    // values are clamped.
-    const std::wstring text = GetParameter(name);
-    const wchar_t* p = text.c_str();
-    while (std::iswspace(static_cast<wint_t>(*p))) ++p;
-    bool negative = false;
-    if (*p == L'+' || *p == L'-') negative = *p++ == L'-';
-    long long value = 0;
-    for (; *p >= L'0' && *p <= L'9'; ++p) {
-        value = value * 10 + (*p - L'0');
-        if (value > static_cast<long long>(INT_MAX) + 1) break;
-    }
-    if (negative) value = -value;
-    if (value > INT_MAX) return INT_MAX;
-    if (value < INT_MIN) return INT_MIN;
-    return static_cast<int>(value);
+    return VORTALEX::xml::ValueToInt(GetParameter(name));
 }
 
 std::wstring XMLSettings::RequireParameter(const wchar_t* name) {
