@@ -1,8 +1,11 @@
 #pragma once
-// Reading back what a headless Tarnwick run leaves behind: its screenshot
-// and its text files (log, statistics, captured output).
+// Headless runs of the real Tarnwick and reading back what they leave
+// behind: the screenshot and the text files (log, statistics, output).
+
+#include <sys/wait.h>
 
 #include <cstddef>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -38,6 +41,31 @@ inline std::string ReadAll(const std::filesystem::path& file)
 {
     std::ifstream in(file, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Runs the Tarnwick in `program` for `frames` frames with the offscreen video
+// driver (stopped after 120 s): the last frame goes to dir/shot.png and the
+// output to dir/out.txt; `env` holds further variables. The exit code, or -1
+// when it did not exit.
+inline int RunHeadless(const std::filesystem::path& program, const std::filesystem::path& dir, int frames,
+                       const std::string& env, const std::string& arguments = "")
+{
+    const std::string command = "cd '" + program.string() + "' && SDL_VIDEODRIVER=offscreen TARNWICK_FRAMES=" +
+                                std::to_string(frames) + " TARNWICK_SCREENSHOT='" + (dir / "shot.png").string() +
+                                "' " + env + " timeout 120 ./Tarnwick " + arguments + " > '" +
+                                (dir / "out.txt").string() + "' 2>&1";
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Every HTML log file of the program folder, one after another.
+inline std::string HtmlLogs(const std::filesystem::path& program)
+{
+    std::string all;
+    if (std::filesystem::exists(program / "log"))
+        for (const auto& entry : std::filesystem::directory_iterator(program / "log"))
+            if (entry.path().extension() == ".html") all += ReadAll(entry.path());
+    return all;
 }
 
 }  // namespace tw_test

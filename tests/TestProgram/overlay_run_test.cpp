@@ -55,22 +55,9 @@ protected:
 
     int Run(int frames, int stepMs)
     {
-        const std::string command = "cd '" + program.string() +
-                                    "' && SDL_VIDEODRIVER=offscreen TARNWICK_FRAMES=" + std::to_string(frames) +
-                                    " TARNWICK_STEP_MS=" + std::to_string(stepMs) + " TARNWICK_SCREENSHOT='" +
-                                    (dir / "shot.png").string() + "' timeout 120 ./Tarnwick > '" +
-                                    (dir / "out.txt").string() + "' 2>&1";
-        const int status = std::system(command.c_str());
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return tw_test::RunHeadless(program, dir.path(), frames, "TARNWICK_STEP_MS=" + std::to_string(stepMs));
     }
-    std::string Log() const
-    {
-        std::string all;
-        if (std::filesystem::exists(dir / "log"))
-            for (const auto& entry : std::filesystem::directory_iterator(dir / "log"))
-                if (entry.path().extension() == ".html") all += ReadAll(entry.path());
-        return all;
-    }
+    std::string Log() const { return tw_test::HtmlLogs(dir.path()); }
     static std::string Cp1251(const std::wstring& text) { return VORTALEX::codepage::ToCp1251(text); }
     // A whole "Video" section (a missing key makes the program start from
     // its defaults) for a windowed back buffer of that size.

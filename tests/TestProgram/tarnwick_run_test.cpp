@@ -65,22 +65,11 @@ protected:
     // Runs the program for `frames` frames of 16 ms; the exit code.
     int Run(int frames, const std::string& arguments = "")
     {
-        const std::string command = "cd '" + program.string() +
-                                    "' && SDL_VIDEODRIVER=offscreen TARNWICK_FRAMES=" + std::to_string(frames) +
-                                    " TARNWICK_STEP_MS=16 TARNWICK_SCREENSHOT='" + (dir / "shot.png").string() +
-                                    "' TARNWICK_STATS='" + (dir / "stats.json").string() + "' timeout 120 ./Tarnwick " +
-                                    arguments + " > '" + (dir / "out.txt").string() + "' 2>&1";
-        const int status = std::system(command.c_str());
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return tw_test::RunHeadless(program, dir.path(), frames,
+                                    "TARNWICK_STEP_MS=16 TARNWICK_STATS='" + (dir / "stats.json").string() + "'",
+                                    arguments);
     }
-    std::string Log() const
-    {
-        std::string all;
-        if (std::filesystem::exists(dir / "log"))
-            for (const auto& entry : std::filesystem::directory_iterator(dir / "log"))
-                if (entry.path().extension() == ".html") all += ReadAll(entry.path());
-        return all;
-    }
+    std::string Log() const { return tw_test::HtmlLogs(dir.path()); }
     static std::string Cp1251(const std::wstring& text) { return VORTALEX::codepage::ToCp1251(text); }
     int Video(const wchar_t* key) const
     {
