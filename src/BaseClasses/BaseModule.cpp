@@ -289,13 +289,19 @@ void C_BaseModule::ClearDistances()
 {
     Near = true;
     if (GetStatus() == Disabled || Cameras.empty()) return;
-    for (std::size_t i = 0; i < size(); ++i) (*this)[i]->ClearDistances();
+    for (std::size_t i = 0; i < size(); ++i) {
+        if (i + PrefetchAhead < size()) Prefetch((*this)[i + PrefetchAhead]);
+        (*this)[i]->ClearDistances();
+    }
 }
 
 void C_BaseModule::CalcDistance(C_BaseObject* other)
 {
     if (GetStatus() == Disabled) return;
-    for (std::size_t i = 0; i < size(); ++i) (*this)[i]->CalcDistance(other);
+    for (std::size_t i = 0; i < size(); ++i) {
+        if (i + PrefetchAhead < size()) Prefetch((*this)[i + PrefetchAhead]);
+        (*this)[i]->CalcDistance(other);
+    }
 }
 
 void C_BaseModule::Update()
@@ -308,10 +314,14 @@ void C_BaseModule::Update()
         C_BaseObject* camera = CameraObject(Cameras[c]);
         if (!camera) continue;
         camera->Update();
-        for (std::size_t i = 0; i < size(); ++i) (*this)[i]->CalcDistance(camera);
+        for (std::size_t i = 0; i < size(); ++i) {
+            if (i + PrefetchAhead < size()) Prefetch((*this)[i + PrefetchAhead]);
+            (*this)[i]->CalcDistance(camera);
+        }
     }
     // Index loops throughout: scripts run by these updates may add objects.
     for (std::size_t i = 0; i < size(); ++i) {
+        if (i + PrefetchAhead < size()) Prefetch((*this)[i + PrefetchAhead]);
         C_BaseObject* object = (*this)[i];
         if (object->Near && object->GetStatus() != Disabled) object->Update();
     }
