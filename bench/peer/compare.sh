@@ -7,6 +7,10 @@
 # it is never part of the project's build). Both run on one Xvfb display with
 # Mesa's llvmpipe, interleaved round by round; the figures are medians of the
 # per-run median frame times, with the machine's load average around them.
+# A third column gives the floor: gl_floor.cpp beside this script draws the
+# same scene as a bare OpenGL program, the way Tarnwick's device draws it
+# (instanced draws, a multisampled framebuffer resolved into the window), so
+# the distance between Tarnwick and it is what the engine itself costs.
 #
 #   bash bench/peer/compare.sh [ROUNDS]        (default 5 rounds)
 #   BOXES="1000 10000" SAMPLES="0 4" FRAMES_1K=300 FRAMES_10K=100 ...
@@ -34,6 +38,7 @@ if [ "$INSIDE" = 0 ]; then
     { echo "build Tarnwick and bench_boxes first: cmake --build $BUILD_DIR --target Tarnwick bench_boxes" >&2; exit 1; }
   mkdir -p "$WORK"
   g++ -O2 -o "$WORK/irrlicht_boxes" bench/peer/irrlicht_boxes.cpp -lIrrlicht -lGL
+  g++ -O2 -o "$WORK/gl_floor" bench/peer/gl_floor.cpp -lSDL2 -lGL
   exec xvfb-run -a -s "-screen 0 1024x768x24" env ROUNDS="$ROUNDS" BOXES="$BOXES" SAMPLES="$SAMPLES" \
     FRAMES_1K="$FRAMES_1K" FRAMES_10K="$FRAMES_10K" WORK="$WORK" BUILD_DIR="$BUILD_DIR" bash "$0" --inside
 fi
@@ -64,9 +69,10 @@ for round in $(seq 1 "$ROUNDS"); do
       asked=$(grep -o '"draw_calls": [0-9]*' "$folder/stats.json" | cut -d' ' -f2)
       gl=$(grep -o '"gl_draw_calls": [0-9]*' "$folder/stats.json" | cut -d' ' -f2 || true)
       peer=$("$WORK/irrlicht_boxes" "$boxes" "$frames" "$samples" 2> /dev/null | grep -o 'median_ms [0-9.]*' | cut -d' ' -f2)
+      floor=$("$WORK/gl_floor" "$boxes" "$frames" "$samples" 2> /dev/null | grep -o 'median_ms [0-9.]*' | cut -d' ' -f2)
       after=$(load)
-      echo "$boxes $samples $tw $peer $before $after ${asked:-?} ${gl:-?}" >> "$results"
-      echo "round $round: $boxes boxes, ${samples}x: Tarnwick ${tw} ms (draws asked ${asked:-?}, GL ${gl:-?}), Irrlicht ${peer} ms, load $before -> $after"
+      echo "$boxes $samples $tw $peer $before $after ${asked:-?} ${gl:-?} ${floor:-nan}" >> "$results"
+      echo "round $round: $boxes boxes, ${samples}x: Tarnwick ${tw} ms (draws asked ${asked:-?}, GL ${gl:-?}), Irrlicht ${peer} ms, GL floor ${floor} ms, load $before -> $after"
     done
   done
 done
@@ -75,15 +81,16 @@ echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo
 # ratio: of the two medians; paired: the median of each round's ratio (the
 # two runs of a round are back to back, under nearly the same load).
-printf '%-7s %-8s %-14s %-14s %-7s %-7s %s\n' boxes samples "Tarnwick ms" "Irrlicht ms" ratio paired "load (runs)"
+printf '%-7s %-8s %-14s %-14s %-7s %-7s %-14s %s\n' boxes samples "Tarnwick ms" "Irrlicht ms" ratio paired "GL floor ms" "load (runs)"
 for boxes in $BOXES; do
   for samples in $SAMPLES; do
     tw=$(awk -v b="$boxes" -v s="$samples" '$1 == b && $2 == s { print $3 }' "$results" | median)
     peer=$(awk -v b="$boxes" -v s="$samples" '$1 == b && $2 == s { print $4 }' "$results" | median)
+    floor=$(awk -v b="$boxes" -v s="$samples" '$1 == b && $2 == s && $9 != "nan" { print $9 }' "$results" | median)
     loads=$(awk -v b="$boxes" -v s="$samples" '$1 == b && $2 == s { printf "%s%s", sep, $5; sep = " " }' "$results")
     ratio=$(awk -v t="$tw" -v p="$peer" 'BEGIN { if (p > 0) printf "%.2f", t / p; else print "nan" }')
     paired=$(awk -v b="$boxes" -v s="$samples" '$1 == b && $2 == s && $4 > 0 { print $3 / $4 }' "$results" | median)
     paired=$(awk -v r="$paired" 'BEGIN { if (r == "nan") print r; else printf "%.2f", r }')
-    printf '%-7s %-8s %-14s %-14s %-7s %-7s %s\n' "$boxes" "${samples}x" "$tw" "$peer" "$ratio" "$paired" "$loads"
+    printf '%-7s %-8s %-14s %-14s %-7s %-7s %-14s %s\n' "$boxes" "${samples}x" "$tw" "$peer" "$ratio" "$paired" "$floor" "$loads"
   done
 done
