@@ -145,6 +145,12 @@ public:
         const char* bytes = reinterpret_cast<const char*>(object);
         for (std::size_t offset = 0; offset < 512; offset += 64) __builtin_prefetch(bytes + offset);
     }
+    // The memory outside the object that its Draw read last time; asked
+    // for once the object itself has arrived.
+    static void PrefetchDrawData(const C_BaseObject* object)
+    {
+        if (object->DrawPrefetch) __builtin_prefetch(object->DrawPrefetch);
+    }
 
     // Calls the object's script function, when it has one and a script host
     // is present.
@@ -198,6 +204,10 @@ public:
     std::wstring Name;
     StatusObject Status = Visible;
     int32_t ReferenceCount = 0;          // module object lists holding this object
+    // Where Draw last read outside the object (a resource's list of extra
+    // objects), kept for the render queue's prefetching; it may have gone
+    // stale since, which costs only a wasted request.
+    const void* DrawPrefetch = nullptr;
     std::wstring Value;                  // parameter string
     std::wstring Extra;                  // names of extra objects, consumed by Load
     D3DXVECTOR3 Position{0.0f, 0.0f, 0.0f};

@@ -88,6 +88,7 @@ C_BaseResource::~C_BaseResource() = default;
 void C_BaseResource::Draw(IDirect3DDevice9* device)
 {
     if (CommonData().RenderPass != 0) return;
+    DrawPrefetch = ExtraObjects.empty() ? nullptr : ExtraObjects.data();
     // Loops are refused where extra objects are attached; should one exist
     // all the same, an object met again inside its own drawing is skipped.
     const auto& drawing = DrawingNow();

@@ -236,6 +236,7 @@ void C_QueueRendering::DrawMain(IDirect3DDevice9* device)
         if (queue->Camera) queue->Camera->Draw(device);
         for (std::size_t i = queue->size(); i-- > 0;) {
             if (i >= PrefetchAhead) Prefetch((*queue)[i - PrefetchAhead]);
+            if (i >= PrefetchAhead / 2) PrefetchDrawData((*queue)[i - PrefetchAhead / 2]);
             C_BaseObject* object = (*queue)[i];
             if (object->Effect && DrawWithEffect && object->GetDistance(nullptr) <= object->EffectDistance)
                 DrawWithEffect(object->Effect, object, device);
