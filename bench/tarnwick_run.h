@@ -22,6 +22,17 @@ inline double Number(const std::string& json, const std::string& key)
     return std::regex_search(json, match, pattern) ? std::stod(match[1]) : -1.0;
 }
 
+// The median frame time of the scene's own frames (the load screen's and
+// the pause that ends the load left out); the median of all frames when the
+// run showed no scene frame.
+inline double SceneMedian(const std::string& json)
+{
+    const std::regex pattern("\"scene_frame_time_ms\": \\{\"mean\": [-0-9.]+, \"median\": ([-0-9.]+)");
+    std::smatch match;
+    if (Number(json, "scene_frames") > 0 && std::regex_search(json, match, pattern)) return std::stod(match[1]);
+    return Number(json, "median");
+}
+
 // env: further variables ("NAME='value' ..."); args: Tarnwick's command line.
 // False when Tarnwick did not end with exit code 0 (its output is in
 // out.txt of the folder).

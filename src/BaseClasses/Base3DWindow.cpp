@@ -13,6 +13,7 @@
 #include "Render/Resources/D3DXSTRING.h"
 #include "ResourceManager/ResManager.h"
 #include "VirtualFileSystem/FileManager.h"
+#include "port/win32/runoptions.h"
 
 int32_t C_Base3DWindow::ExceptionCount = 0;
 
@@ -191,6 +192,7 @@ void C_Base3DWindow::Frame()
         // run that the loss interrupted had come: the run starts over.
         managers.RestartLoad();
         m_Loading = true;
+        PortSceneLoading();
         return;
     }
     if (FAILED(level)) usable = false;
@@ -231,6 +233,7 @@ void C_Base3DWindow::Frame()
         if (!m_Loading) {
             Sleep(200);
             HideLoadScreen();
+            PortSceneLoaded();
         }
     }
     Sleep(0);
@@ -264,6 +267,7 @@ void C_Base3DWindow::ReloadMainModule()
         C_QueueRendering::Instance().Load(m_pDirect3DDevice);
         managers.DeletePending();
         m_Loading = true;
+        PortSceneLoading();
     } catch (...) {
         m_Reload = true;
         throw;

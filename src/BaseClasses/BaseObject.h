@@ -142,8 +142,11 @@ public:
     static constexpr std::size_t PrefetchAhead = 8;
     static void Prefetch(const C_BaseObject* object)
     {
-        const char* bytes = reinterpret_cast<const char*>(object);
-        for (std::size_t offset = 0; offset < 512; offset += 64) __builtin_prefetch(bytes + offset);
+        // Addresses as integers: the span may reach past a smaller object,
+        // which a prefetch may touch but pointer arithmetic may not.
+        const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(object);
+        for (std::uintptr_t offset = 0; offset < 512; offset += 64)
+            __builtin_prefetch(reinterpret_cast<const void*>(start + offset));
     }
     // The memory outside the object that its Draw read last time; asked
     // for once the object itself has arrived.

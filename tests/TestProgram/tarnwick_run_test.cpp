@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <string>
 
 #include "TestProgram/ProgramOutput.h"
@@ -108,6 +109,17 @@ TEST_F(TarnwickRun, ASceneRunsForItsFramesAndLeavesSettingsLogAndScreenshot)
 
     const std::string stats = ReadAll(dir / "stats.json");
     EXPECT_NE(stats.find("\"frames\": 20"), std::string::npos) << stats;
+    // The scene's own frames: without the load screen's and without the
+    // one that ends the load, whose pause would pass for a slow frame.
+    std::smatch count, times;
+    ASSERT_TRUE(std::regex_search(stats, count, std::regex("\"scene_frames\": ([0-9]+)"))) << stats;
+    const int sceneFrames = std::stoi(count[1]);
+    EXPECT_GT(sceneFrames, 0) << stats;
+    EXPECT_LT(sceneFrames, 19) << stats;
+    ASSERT_TRUE(std::regex_search(stats, times, std::regex("\"scene_frame_time_ms\": \\{\"mean\": ([0-9.]+), "
+                                                           "\"median\": ([0-9.]+), \"p99\": ([0-9.]+)\\}")))
+        << stats;
+    EXPECT_GT(std::stod(times[2]), 0.0);
 }
 
 TEST_F(TarnwickRun, TheTextOfTheSceneIsDrawn)

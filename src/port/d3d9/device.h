@@ -610,6 +610,7 @@ private:
     uint64_t m_bufferUploads = 0, m_bufferUploadBytes = 0;
     uint64_t m_frameDraws = 0, m_frameTriangles = 0;
     std::vector<double> m_frameTimes;
+    std::vector<double> m_sceneFrameTimes;  // those of the frames that showed the loaded scene
     std::vector<uint64_t> m_drawsPerFrame, m_trianglesPerFrame;
     std::chrono::steady_clock::time_point m_lastPresent{};
     bool m_outputsWritten = false;

@@ -18,6 +18,27 @@
 
 using namespace d3d9;
 
+namespace {
+
+struct FrameTimeSummary {
+    double mean = 0, median = 0, p99 = 0;
+};
+
+FrameTimeSummary Summarise(std::vector<double> times) {
+    FrameTimeSummary out;
+    if (times.empty()) return out;
+    std::sort(times.begin(), times.end());
+    for (double t : times) out.mean += t;
+    out.mean /= static_cast<double>(times.size());
+    const size_t n = times.size();
+    out.median = n % 2 ? times[n / 2] : (times[n / 2 - 1] + times[n / 2]) / 2.0;
+    const size_t index = static_cast<size_t>(std::ceil(0.99 * static_cast<double>(n))) - 1;
+    out.p99 = times[std::min(index, n - 1)];
+    return out;
+}
+
+}  // namespace
+
 // Only while the window may be drawn into directly: exactly the back buffer's
 // size, eight bits per colour channel and alpha (the back buffer keeps alpha
 // whatever its format says), and the depth and stencil bits of a D24S8
@@ -155,8 +176,11 @@ HRESULT PortDevice::Present(const RECT*, const RECT*, HWND, const RGNDATA*) {
     m_hasPresented = true;
 
     const auto now = std::chrono::steady_clock::now();
-    if (m_lastPresent.time_since_epoch().count() != 0)
-        m_frameTimes.push_back(std::chrono::duration<double, std::milli>(now - m_lastPresent).count());
+    if (m_lastPresent.time_since_epoch().count() != 0) {
+        const double ms = std::chrono::duration<double, std::milli>(now - m_lastPresent).count();
+        m_frameTimes.push_back(ms);
+        if (PortPresentingSceneFrame()) m_sceneFrameTimes.push_back(ms);
+    }
     m_lastPresent = now;
     m_drawsPerFrame.push_back(m_frameDraws);
     m_glDrawsPerFrame.push_back(m_frameGLDraws);
@@ -263,17 +287,7 @@ void PortDevice::WriteRunOutputs() {
         }
     }
     if (!o.stats.empty()) {
-        std::vector<double> times = m_frameTimes;
-        std::sort(times.begin(), times.end());
-        double mean = 0, median = 0, p99 = 0;
-        if (!times.empty()) {
-            for (double t : times) mean += t;
-            mean /= static_cast<double>(times.size());
-            median = times.size() % 2 ? times[times.size() / 2]
-                                      : (times[times.size() / 2 - 1] + times[times.size() / 2]) / 2.0;
-            size_t index = static_cast<size_t>(std::ceil(0.99 * static_cast<double>(times.size()))) - 1;
-            p99 = times[std::min(index, times.size() - 1)];
-        }
+        const FrameTimeSummary all = Summarise(m_frameTimes), scene = Summarise(m_sceneFrameTimes);
         double draws = 0, glDraws = 0, triangles = 0;
         for (uint64_t d : m_drawsPerFrame) draws += static_cast<double>(d);
         for (uint64_t d : m_glDrawsPerFrame) glDraws += static_cast<double>(d);
@@ -290,12 +304,17 @@ void PortDevice::WriteRunOutputs() {
         } else {
             // Draw calls: those the program asked for, and the OpenGL draw
             // calls they became once merged.
+            // The scene's frames leave out the load screen's and the pause
+            // that ends a load: those are what a frame rate of the scene means.
             std::fprintf(file,
                          "{\n  \"frames\": %zu,\n  \"frame_time_ms\": {\"mean\": %.4f, \"median\": %.4f, \"p99\": %.4f},\n"
+                         "  \"scene_frames\": %zu,\n"
+                         "  \"scene_frame_time_ms\": {\"mean\": %.4f, \"median\": %.4f, \"p99\": %.4f},\n"
                          "  \"draw_calls_per_frame\": %.2f,\n  \"gl_draw_calls_per_frame\": %.2f,\n"
                          "  \"triangles_per_frame\": %.2f,\n"
                          "  \"last_frame\": {\"draw_calls\": %llu, \"gl_draw_calls\": %llu, \"triangles\": %llu}\n}\n",
-                         m_drawsPerFrame.size(), mean, median, p99, draws, glDraws, triangles,
+                         m_drawsPerFrame.size(), all.mean, all.median, all.p99, m_sceneFrameTimes.size(), scene.mean,
+                         scene.median, scene.p99, draws, glDraws, triangles,
                          static_cast<unsigned long long>(m_drawsPerFrame.empty() ? 0 : m_drawsPerFrame.back()),
                          static_cast<unsigned long long>(m_glDrawsPerFrame.empty() ? 0 : m_glDrawsPerFrame.back()),
                          static_cast<unsigned long long>(m_trianglesPerFrame.empty() ? 0 : m_trianglesPerFrame.back()));

@@ -12,6 +12,7 @@ PortRunOptions g_options;
 bool g_loaded = false;
 uint64_t g_frames = 0;
 bool g_closePosted = false;
+long long g_sceneFrom = -1;  // frames presented when the last load ended; -1 while loading
 
 long long ReadNumber(const char* name) {
     const char* text = std::getenv(name);
@@ -61,6 +62,7 @@ void PortRunReload() {
     Load();
     g_frames = 0;
     g_closePosted = false;
+    g_sceneFrom = -1;
 }
 
 bool PortIsHeadless() {
@@ -70,6 +72,10 @@ bool PortIsHeadless() {
 }
 
 uint64_t PortPresentedFrames() { return g_frames; }
+
+void PortSceneLoading() { g_sceneFrom = -1; }
+void PortSceneLoaded() { g_sceneFrom = static_cast<long long>(g_frames); }
+bool PortPresentingSceneFrame() { return g_sceneFrom >= 0 && static_cast<long long>(g_frames) > g_sceneFrom; }
 
 bool PortLoseDeviceAfter(uint64_t frames) {
     for (long long at : PortRun().loseDeviceAfter)

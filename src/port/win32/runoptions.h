@@ -27,6 +27,14 @@ bool PortIsHeadless();
 uint64_t PortPresentedFrames();
 // Whether TARNWICK_LOSE_DEVICE asks for a lost device after this many frames.
 bool PortLoseDeviceAfter(uint64_t frames);
+// The frames that show the program's scene, for the frame statistics: the
+// program says when a load begins and when it has ended. Frames shown while
+// loading are not the scene's, nor is the frame that ends the load (it holds
+// the pause before the scene appears).
+void PortSceneLoading();
+void PortSceneLoaded();
+// Whether the frame being presented now is one of the scene's.
+bool PortPresentingSceneFrame();
 // Called by the device after each presented frame: advances the deterministic
 // clock and, when the frame limit is reached, posts WM_CLOSE to the main window
 // (or to the given device window when the program has no main window).
