@@ -163,20 +163,14 @@ private:
                 if (c == L'\r' && i + 1 < raw.size() && raw[i + 1] == L'\n') ++i;
                 if (style.preformatted) {
                     emit();
-                    Item br;
-                    br.kind = ItemKind::Break;
-                    br.style = styleIndex;
-                    Add(std::move(br));
+                    Simple(ItemKind::Break);
                 } else {
                     text += L' ';
                 }
             } else if (c == L'\t') {
                 if (style.preformatted) {
                     emit();
-                    Item tab;
-                    tab.kind = ItemKind::Tab;
-                    tab.style = styleIndex;
-                    Add(std::move(tab));
+                    Simple(ItemKind::Tab);
                 } else {
                     text += L' ';
                 }

@@ -620,16 +620,20 @@ private:
         ops.push_back(op);
     }
 
+    // A table's or a cell's background, when it shows anything.
+    void Paint(const RECT& r, const Background& background) {
+        if (!background.Visible()) return;
+        Op op;
+        op.kind = Op::Paint;
+        op.rect = r;
+        op.background = &background;
+        ops.push_back(op);
+    }
+
     void DrawTable(Table& t, int x, int y) {
         const TableLayout& L = t.layout;
         const RECT outer{x, y, x + L.width, y + L.height};
-        if (t.background.Visible()) {
-            Op op;
-            op.kind = Op::Paint;
-            op.rect = outer;
-            op.background = &t.background;
-            ops.push_back(op);
-        }
+        Paint(outer, t.background);
         // Without a border colour the table is raised and its cells sunken.
         const COLORREF light = t.borderColour.value_or(GetSysColor(COLOR_3DLIGHT));
         const COLORREF dark = t.borderColour.value_or(GetSysColor(COLOR_3DSHADOW));
@@ -638,13 +642,7 @@ private:
             if (!c.placed) continue;
             const int cx = x + L.colX[(size_t)c.col], cy = y + L.rowY[(size_t)c.row];
             const RECT box{cx, cy, cx + SpanWidth(t, c), cy + SpanHeight(t, c)};
-            if (c.background.Visible()) {
-                Op op;
-                op.kind = Op::Paint;
-                op.rect = box;
-                op.background = &c.background;
-                ops.push_back(op);
-            }
+            Paint(box, c.background);
             const int border = CellBorder(t, c);
             const COLORREF cl = c.box.borderColour.value_or(t.borderColour.value_or(GetSysColor(COLOR_3DSHADOW)));
             const COLORREF cd = c.box.borderColour.value_or(t.borderColour.value_or(GetSysColor(COLOR_3DLIGHT)));
